@@ -1,0 +1,167 @@
+// Generated stand-ins for SABUNN scripts, for the codec benchmark: a 20-byte
+// header, a run list, an offset list and a literal pool of 32-byte units whose
+// content resembles what an updated executable and its data tables carry.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "decode/bytes.h"
+
+namespace morivane::bench {
+
+class ScriptGenerator {
+  public:
+    explicit ScriptGenerator(std::uint32_t seed) : rng_(seed) {}
+
+    // A script with `units` literal units of 32 bytes (about 32 * units bytes).
+    std::vector<std::uint8_t> Script(std::uint32_t units) {
+        constexpr std::uint32_t kUnit = 32;
+        std::vector<std::uint8_t> pool;
+        pool.reserve(static_cast<std::size_t>(units) * kUnit);
+        // Sections of code, tables and strings, as the files' own layout has.
+        while (pool.size() < static_cast<std::size_t>(units) * kUnit) {
+            const std::uint32_t sectionUnits = 200 + Below(1800);
+            const std::uint32_t kind = Below(10);
+            for (std::uint32_t u = 0; u < sectionUnits; ++u) {
+                if (kind < 6) {
+                    CodeUnit(pool);
+                } else if (kind < 9) {
+                    TableUnit(pool);
+                } else {
+                    StringUnit(pool);
+                }
+            }
+        }
+        pool.resize(static_cast<std::size_t>(units) * kUnit);
+
+        // Runs alternate between copies from the old file and literal runs
+        // that together use up the pool.
+        std::vector<std::int16_t> runs;
+        std::vector<std::uint32_t> offsets;
+        std::uint32_t left = units;
+        std::uint32_t newUnits = 0;
+        std::uint32_t oldUnit = 0;
+        while (left > 0) {
+            const std::int16_t copy = static_cast<std::int16_t>(1 + Below(300));
+            runs.push_back(copy);
+            oldUnit += Below(400);
+            offsets.push_back(oldUnit * kUnit + (Below(8) == 0 ? 16 : 0));
+            newUnits += static_cast<std::uint32_t>(copy);
+            const std::uint32_t literal = std::min<std::uint32_t>(left, 1 + Below(600));
+            runs.push_back(static_cast<std::int16_t>(-static_cast<std::int32_t>(literal)));
+            left -= literal;
+            newUnits += literal;
+        }
+
+        std::vector<std::uint8_t> script(20 + 2 * runs.size() + 4 * offsets.size());
+        StoreLe32(script.data(), newUnits);
+        StoreLe32(script.data() + 4, kUnit);
+        StoreLe32(script.data() + 8, static_cast<std::uint32_t>(runs.size()));
+        StoreLe32(script.data() + 12, static_cast<std::uint32_t>(offsets.size()));
+        StoreLe32(script.data() + 16, units);
+        std::uint8_t* p = script.data() + 20;
+        for (std::int16_t r : runs) {
+            StoreLe16(p, static_cast<std::uint16_t>(r));
+            p += 2;
+        }
+        for (std::uint32_t o : offsets) {
+            StoreLe32(p, o);
+            p += 4;
+        }
+        script.insert(script.end(), pool.begin(), pool.end());
+        return script;
+    }
+
+  private:
+    std::uint32_t Below(std::uint32_t n) { return static_cast<std::uint32_t>(rng_()) % n; }
+    std::uint8_t Byte() { return static_cast<std::uint8_t>(rng_() >> 24); }
+    static void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    }
+
+    // x86 code: a handful of idioms with varying registers, displacements and
+    // slowly moving absolute addresses, so short and medium repeats abound.
+    void CodeUnit(std::vector<std::uint8_t>& out) {
+        const std::size_t end = out.size() + 32;
+        while (out.size() < end) {
+            switch (Below(10)) {
+                case 0:  // push ebp; mov ebp, esp; sub esp, imm8
+                    out.insert(out.end(), {0x55, 0x8B, 0xEC, 0x83, 0xEC});
+                    out.push_back(static_cast<std::uint8_t>(4 * (1 + Below(16))));
+                    break;
+                case 1:  // call rel32 to a nearby function
+                    out.push_back(0xE8);
+                    Put32(out,
+                          static_cast<std::uint32_t>(-static_cast<std::int32_t>(Below(0x8000))));
+                    break;
+                case 2:  // mov reg, [ebp + disp8]
+                    out.insert(out.end(), {0x8B, static_cast<std::uint8_t>(0x45 + 8 * Below(8)),
+                                           static_cast<std::uint8_t>(0xF0 + 4 * Below(4))});
+                    break;
+                case 3:  // mov eax, [abs32] with addresses in the data section
+                    out.push_back(0xA1);
+                    address_ += 4 * Below(16);
+                    Put32(out, address_);
+                    break;
+                case 4:  // push imm32 / push reg
+                    if (Below(2)) {
+                        out.push_back(0x68);
+                        Put32(out, 0x00400000 + (Below(0x4000) << 4));
+                    } else {
+                        out.push_back(static_cast<std::uint8_t>(0x50 + Below(8)));
+                    }
+                    break;
+                case 5:  // test/jcc
+                    out.insert(out.end(), {0x85, 0xC0, static_cast<std::uint8_t>(0x74 + Below(2)),
+                                           static_cast<std::uint8_t>(Below(0x40))});
+                    break;
+                case 6:  // epilogue
+                    out.insert(out.end(), {0x5F, 0x5E, 0x5B, 0x8B, 0xE5, 0x5D, 0xC3});
+                    break;
+                case 7:  // alignment padding
+                    out.insert(out.end(), Below(6), 0xCC);
+                    break;
+                default:  // two-byte register operations
+                    out.push_back(static_cast<std::uint8_t>(0x8B + 2 * Below(3)));
+                    out.push_back(static_cast<std::uint8_t>(0xC0 | Byte() >> 2));
+            }
+        }
+        out.resize(end);
+    }
+
+    // Tables: 16-byte records of an increasing id, a kind from a short list,
+    // small coordinates, flags and zero padding.
+    void TableUnit(std::vector<std::uint8_t>& out) {
+        for (int r = 0; r < 2; ++r) {
+            Put32(out, ++record_);
+            Put32(out, 1u << Below(6));
+            out.push_back(static_cast<std::uint8_t>(Below(64)));
+            out.push_back(static_cast<std::uint8_t>(Below(4)));
+            out.push_back(static_cast<std::uint8_t>(Below(64)));
+            out.push_back(0);
+            Put32(out, Below(3) == 0 ? 0xFFFFFFFFu : 0u);
+        }
+    }
+
+    // Shift-JIS-like strings from a small vocabulary, zero padded.
+    void StringUnit(std::vector<std::uint8_t>& out) {
+        static const std::uint8_t kWords[][4] = {
+            {0x83, 0x41, 0x83, 0x43}, {0x82, 0xA0, 0x82, 0xA2}, {0x8E, 0x9E, 0x8A, 0xD4},
+            {0x83, 0x74, 0x83, 0x40}, {0x8D, 0x58, 0x90, 0x56}, {0x83, 0x5F, 0x83, 0x45}};
+        const std::size_t end = out.size() + 32;
+        const std::uint32_t words = 2 + Below(5);
+        for (std::uint32_t w = 0; w < words; ++w) {
+            const auto& word = kWords[Below(6)];
+            out.insert(out.end(), word, word + 4);
+        }
+        out.resize(end, 0);
+    }
+
+    std::mt19937 rng_;
+    std::uint32_t address_ = 0x00480000;
+    std::uint32_t record_ = 0;
+};
+
+}  // namespace morivane::bench

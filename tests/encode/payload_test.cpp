@@ -1,0 +1,98 @@
+#include "tools/encode/payload.h"
+
+#include <gtest/gtest.h>
+
+#include "decode/hf.h"
+#include "tests/encode/test_data.h"
+#include "tools/encode/lzss_encode.h"
+
+namespace morivane {
+namespace {
+
+using testdata::Bytes;
+
+// Number of blocks a container holds, counted by walking their headers until
+// the unpacked size is reached (0 when a header lies past the end).
+std::size_t BlockCount(const Bytes& c) {
+    if (c.size() < 24) return 0;
+    const std::uint64_t unpacked = LoadLe32(c.data() + 4);
+    std::uint64_t total = 0;
+    std::size_t at = 24, count = 0;
+    do {
+        if (c.size() - at < 8) return 0;
+        const std::uint64_t bits = LoadLe32(c.data() + at);
+        const std::uint64_t produced = LoadLe32(c.data() + at + 4);
+        if (bits == 0) {
+            at += 8 + produced;
+        } else {
+            if (c.size() - at < 264) return 0;
+            std::uint64_t tableBits = 0;
+            for (int s = 0; s < 256; ++s) tableBits += c[at + 8 + s];
+            at += 264 + (tableBits + 7) / 8 + (bits + 7) / 8;
+        }
+        total += produced;
+        ++count;
+    } while (total < unpacked && at <= c.size());
+    return at == c.size() ? count : 0;
+}
+
+TEST(PackPayload, UnpacksThroughBothStagesToTheScript) {
+    for (const auto& [name, script] : testdata::Samples()) {
+        SCOPED_TRACE(name);
+        const Bytes payload = PackPayload(script);
+        ASSERT_TRUE(IsHfContainer(payload));
+        // The inner stream is the optimal LZSS stream of the script.
+        const ByteBuffer stream = HfUnpack(payload);
+        ASSERT_TRUE(stream);
+        EXPECT_EQ(Bytes(stream.span().begin(), stream.span().end()), LzssCompress(script));
+
+        DecodeStatus status = DecodeStatus::OutOfMemory;
+        const ByteBuffer out = HfLzssUnpack(payload, &status);
+        ASSERT_TRUE(out) << DecodeStatusName(status);
+        EXPECT_EQ(Bytes(out.span().begin(), out.span().end()), script);
+    }
+}
+
+TEST(PackPayload, OptionsChooseTheParseAndTheSplit) {
+    // Random bytes, a long stretch of zeros, random bytes again. The LZSS
+    // stream of the random stretches is 9-bit literals whose bytes are
+    // uniform (a Huffman block only adds its tables); the zeros become a train
+    // of 17-byte matches that differ only in their positions, whose bytes take
+    // few values. So the split codes the middle and stores the rest.
+    Bytes script = testdata::Random(60000, 5);
+    script.insert(script.end(), 200000, 0x00);
+    const Bytes random = testdata::Random(60000, 6);
+    script.insert(script.end(), random.begin(), random.end());
+
+    const Bytes split = PackPayload(script);
+    const Bytes one = PackPayload(script, {.oneBlock = true});
+    const Bytes greedy = PackPayload(script, {.parse = LzssParse::Greedy, .oneBlock = true});
+    for (const Bytes* payload : {&split, &one, &greedy}) {
+        const ByteBuffer out = HfLzssUnpack(*payload);
+        ASSERT_TRUE(out);
+        EXPECT_EQ(Bytes(out.span().begin(), out.span().end()), script);
+    }
+    // One block: the stream of the parse asked for, in a container of 24 + 8
+    // + 256 + table + data bytes or 24 + 8 + stream bytes.
+    const ByteBuffer greedyStream = HfUnpack(greedy);
+    ASSERT_TRUE(greedyStream);
+    EXPECT_EQ(Bytes(greedyStream.span().begin(), greedyStream.span().end()),
+              LzssCompress(script, {.parse = LzssParse::Greedy}));
+    EXPECT_EQ(BlockCount(one), 1u);
+    EXPECT_EQ(BlockCount(split), 3u);
+    EXPECT_LT(split.size(), one.size());
+    EXPECT_LT(one.size(), greedy.size());
+}
+
+TEST(PackPayload, EmptyScriptGivesAValidEmptyScript) {
+    const Bytes payload = PackPayload({});
+    // Header, one stored block holding the 3-byte stream (coding 3 bytes
+    // would cost the 256 code lengths).
+    EXPECT_EQ(payload.size(), 24u + 8u + 3u);
+    const ByteBuffer out = HfLzssUnpack(payload);
+    EXPECT_TRUE(out);
+    EXPECT_EQ(out.size(), 0);
+}
+
+}  // namespace
+}  // namespace morivane
