@@ -1,0 +1,42 @@
+// A SABUNN payload (plain script or HF container) and an old file, both taken
+// from the fuzzer's input, go through DiffPatcher. Whatever the bytes, the
+// patcher returns one of its message numbers, releases everything, and on
+// success writes exactly the file the script describes.
+//
+// Input layout: u16 old file length, the old file, then the payload.
+#include <cstdint>
+#include <cstdlib>
+
+#include "decode/bytes.h"
+#include "patch/diff_patcher.h"
+#include "patch/memory_payload_store.h"
+#include "patch/sabunn_script.h"
+#include "tests/patch/memory_file_system.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace morivane;
+    if (size < 2) return 0;
+    std::size_t oldLength = LoadLe16(data);
+    if (oldLength > size - 2) oldLength = size - 2;
+    const std::uint8_t* old = data + 2;
+    const ByteSpan payload{old + oldLength, size - 2 - oldLength};
+
+    testing::MemoryFileSystem files;
+    files.Put("old", testing::Bytes(old, old + oldLength));
+    MemoryPayloadStore store;
+    store.Add(130, payload);
+    DiffPatcher patcher(files, store);
+    const int result = patcher.Patch("old", "new", 130);
+    if (result != 0 && result != 10 && result != 11 && result != 12 && result != 13) std::abort();
+    if (patcher.HoldsFiles() || patcher.HoldsBlocks()) std::abort();
+    if (result == 0) {
+        const testing::Bytes written = files.Get("new");
+        // The new file is the sum of the run magnitudes, in whole units.
+        ScriptView view;
+        if (!IsHfContainer(payload) && ScriptView::Parse(payload, &view) == ScriptError::Ok &&
+            written.size() != view.Summary().newFileBytes) {
+            std::abort();
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,37 @@
+#include "platform/directory_payload_store.h"
+
+#include <new>
+
+namespace morivane {
+
+DirectoryPayloadStore::DirectoryPayloadStore(FileSystem& files, std::string directory)
+    : files_(files), directory_(std::move(directory)) {
+    if (!directory_.empty() && directory_.back() != '/') directory_ += '/';
+}
+
+std::string DirectoryPayloadStore::PathOf(int id) const {
+    return directory_ + std::to_string(id & 0xFFFF) + ".sabunn";
+}
+
+std::optional<ByteSpan> DirectoryPayloadStore::Find(int id) {
+    const int key = id & 0xFFFF;
+    auto it = loaded_.find(key);
+    if (it != loaded_.end()) return ByteSpan(it->second);
+
+    std::unique_ptr<InputFile> file = files_.OpenForReading(PathOf(key));
+    if (file == nullptr) return std::nullopt;
+    const std::int64_t length = file->Length();
+    if (length < 0 || length > 0x7FFFFFFF) return std::nullopt;
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes.resize(static_cast<std::size_t>(length));
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
+    if (length > 0 && file->Read(bytes.data(), static_cast<std::size_t>(length), 1) != 1) {
+        return std::nullopt;
+    }
+    return ByteSpan(loaded_.emplace(key, std::move(bytes)).first->second);
+}
+
+}  // namespace morivane

@@ -1,0 +1,128 @@
+#include "platform/posix/posix_file_system.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <new>
+
+namespace morivane {
+
+namespace {
+
+class PosixInputFile final : public InputFile {
+  public:
+    explicit PosixInputFile(FILE* file) : file_(file) {}
+    ~PosixInputFile() override { fclose(file_); }
+
+    std::int64_t Length() override {
+        struct stat st;
+        if (fstat(fileno(file_), &st) != 0) return -1;
+        return st.st_size;
+    }
+    std::size_t Read(void* buffer, std::size_t size, std::size_t count) override {
+        if (size == 0 || count == 0) return 0;
+        return fread(buffer, size, count, file_);
+    }
+
+  private:
+    FILE* file_;
+};
+
+class PosixOutputFile final : public OutputFile {
+  public:
+    PosixOutputFile(FILE* file, std::size_t bufferSize) : file_(file) {
+        // stdio keeps a pointer to the buffer until fclose, which the
+        // destructor and Close always reach before the buffer is freed.
+        if (bufferSize > 0) buffer_.reset(new (std::nothrow) char[bufferSize]);
+        if (buffer_ != nullptr) setvbuf(file_, buffer_.get(), _IOFBF, bufferSize);
+    }
+    ~PosixOutputFile() override {
+        if (file_ != nullptr) fclose(file_);
+    }
+
+    std::size_t Write(const void* buffer, std::size_t size, std::size_t count) override {
+        if (file_ == nullptr || size == 0 || count == 0) return 0;
+        return fwrite(buffer, size, count, file_);
+    }
+    bool Close() override {
+        if (file_ == nullptr) return false;
+        // A write error earlier in the file's life lost data just as surely
+        // as a failed final flush does.
+        const bool failedBefore = ferror(file_) != 0;
+        const bool closed = fclose(file_) == 0;
+        file_ = nullptr;
+        return closed && !failedBefore;
+    }
+
+  private:
+    FILE* file_;
+    std::unique_ptr<char[]> buffer_;
+};
+
+}  // namespace
+
+std::unique_ptr<InputFile> PosixFileSystem::OpenForReading(const std::string& path) {
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr) return nullptr;
+    struct stat st;
+    if (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode)) {
+        fclose(file);
+        return nullptr;
+    }
+    return std::make_unique<PosixInputFile>(file);
+}
+
+std::unique_ptr<OutputFile> PosixFileSystem::CreateForWriting(const std::string& path) {
+    FILE* file = fopen(path.c_str(), "wb");
+    if (file == nullptr) return nullptr;
+    return std::make_unique<PosixOutputFile>(file, writeBuffer_);
+}
+
+bool PosixFileSystem::Exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+bool PosixFileSystem::IsWritable(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) != 0;
+}
+
+bool PosixFileSystem::MakeWritable(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return false;
+    if ((st.st_mode & S_IWUSR) != 0) return true;
+    return chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+}
+
+bool PosixFileSystem::Delete(const std::string& path) {
+    return unlink(path.c_str()) == 0;
+}
+
+bool PosixFileSystem::Move(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
+    // No atomic no-replace rename here: a hard link cannot replace anything
+    // either, and removing the old name completes the move.
+    if (link(from.c_str(), to.c_str()) != 0) return false;
+    if (unlink(from.c_str()) != 0) {
+        unlink(to.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool PosixFileSystem::SetTimes(const std::string& path, std::int64_t unixSeconds) {
+    struct timespec times[2];
+    times[0].tv_sec = static_cast<time_t>(unixSeconds);
+    times[0].tv_nsec = 0;
+    times[1] = times[0];
+    return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+}  // namespace morivane

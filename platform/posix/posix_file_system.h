@@ -1,0 +1,43 @@
+// The FileSystem seam on POSIX systems, with the C library's streams for the
+// two files the patcher uses. Paths are passed to the system as they are.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/file_system.h"
+
+namespace morivane {
+
+class PosixFileSystem : public FileSystem {
+  public:
+    // Output files get a stdio buffer of `writeBuffer` bytes, so that the
+    // patcher's one write per run costs few system calls.
+    explicit PosixFileSystem(std::size_t writeBuffer = kDefaultWriteBuffer)
+        : writeBuffer_(writeBuffer) {}
+
+    static constexpr std::size_t kDefaultWriteBuffer = 1 << 20;
+
+    // Null for a missing file, a directory, or one that cannot be read.
+    std::unique_ptr<InputFile> OpenForReading(const std::string& path) override;
+    // fopen "wb"; null when the file cannot be created or emptied.
+    std::unique_ptr<OutputFile> CreateForWriting(const std::string& path) override;
+    // stat() succeeds.
+    bool Exists(const std::string& path) override;
+    // The file exists and its owner write bit (S_IWUSR), the stand-in for the
+    // read-only attribute, is set.
+    bool IsWritable(const std::string& path) override;
+    // Sets the owner write bit, keeping the other mode bits.
+    bool MakeWritable(const std::string& path) override;
+    // unlink(); fails for a directory.
+    bool Delete(const std::string& path) override;
+    // renameat2(RENAME_NOREPLACE); where the file system does not offer that,
+    // link() then unlink(). Fails when anything exists at `to`.
+    bool Move(const std::string& from, const std::string& to) override;
+    // utimensat() with both times at `unixSeconds`, whole seconds.
+    bool SetTimes(const std::string& path, std::int64_t unixSeconds) override;
+
+  private:
+    std::size_t writeBuffer_;
+};
+
+}  // namespace morivane

@@ -1,0 +1,131 @@
+#include "platform/posix/windows_path_file_system.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace morivane {
+
+namespace {
+
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string Fold(const std::string& name) {
+    std::string folded = name;
+    for (char& c : folded) c = FoldAscii(c);
+    return folded;
+}
+
+bool SameFolded(const char* a, const std::string& b) {
+    std::size_t i = 0;
+    for (; a[i] != '\0'; ++i) {
+        if (i == b.size() || FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+    }
+    return i == b.size();
+}
+
+std::string Join(const std::string& directory, const std::string& name) {
+    if (!directory.empty() && directory.back() == '/') return directory + name;
+    return directory + '/' + name;
+}
+
+// Closes a directory stream on every path.
+class DirectoryStream {
+  public:
+    explicit DirectoryStream(const std::string& path) : dir_(opendir(path.c_str())) {}
+    ~DirectoryStream() {
+        if (dir_ != nullptr) closedir(dir_);
+    }
+    DirectoryStream(const DirectoryStream&) = delete;
+    DirectoryStream& operator=(const DirectoryStream&) = delete;
+    DIR* get() const { return dir_; }
+
+  private:
+    DIR* dir_;
+};
+
+}  // namespace
+
+WindowsPathFileSystem::WindowsPathFileSystem(FileSystem& real, std::string root)
+    : real_(real), root_(std::move(root)) {
+    while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
+    prefix_ = root_ + '\\';
+}
+
+std::string WindowsPathFileSystem::FindEntry(const std::string& directory,
+                                             const std::string& name) {
+    struct stat st;
+    if (lstat(Join(directory, name).c_str(), &st) == 0) return name;
+
+    DirectoryStream dir(directory);
+    if (dir.get() == nullptr) return {};
+    std::string match;
+    int matches = 0;
+    while (const dirent* entry = readdir(dir.get())) {
+        if (SameFolded(entry->d_name, name)) {
+            match = entry->d_name;
+            ++matches;
+        }
+    }
+    // Two entries that differ only in case cannot both be the file Windows
+    // would open; taking either could patch the wrong one.
+    return matches == 1 ? match : std::string();
+}
+
+std::string WindowsPathFileSystem::RealPath(const std::string& path) {
+    if (path.compare(0, prefix_.size(), prefix_) != 0) return path;
+
+    std::string real = root_;
+    std::string folded;  // the virtual path so far, case-folded
+    std::size_t pos = prefix_.size();
+    while (pos <= path.size()) {
+        std::size_t end = path.find('\\', pos);
+        if (end == std::string::npos) end = path.size();
+        const std::string name = path.substr(pos, end - pos);
+        pos = end + 1;
+        if (name.empty()) continue;  // "a\\b" means "a\b", as on Windows
+
+        folded += '\\';
+        folded += Fold(name);
+        std::string entry = FindEntry(real, name);
+        if (!entry.empty()) {
+            foundAt_[folded] = entry;
+        } else if (auto it = foundAt_.find(folded); it != foundAt_.end()) {
+            entry = it->second;
+        } else {
+            entry = name;
+        }
+        real = Join(real, entry);
+    }
+    return real;
+}
+
+std::unique_ptr<InputFile> WindowsPathFileSystem::OpenForReading(const std::string& path) {
+    return real_.OpenForReading(RealPath(path));
+}
+
+std::unique_ptr<OutputFile> WindowsPathFileSystem::CreateForWriting(const std::string& path) {
+    return real_.CreateForWriting(RealPath(path));
+}
+
+bool WindowsPathFileSystem::Exists(const std::string& path) { return real_.Exists(RealPath(path)); }
+
+bool WindowsPathFileSystem::IsWritable(const std::string& path) {
+    return real_.IsWritable(RealPath(path));
+}
+
+bool WindowsPathFileSystem::MakeWritable(const std::string& path) {
+    return real_.MakeWritable(RealPath(path));
+}
+
+bool WindowsPathFileSystem::Delete(const std::string& path) { return real_.Delete(RealPath(path)); }
+
+bool WindowsPathFileSystem::Move(const std::string& from, const std::string& to) {
+    const std::string realFrom = RealPath(from);
+    return real_.Move(realFrom, RealPath(to));
+}
+
+bool WindowsPathFileSystem::SetTimes(const std::string& path, std::int64_t unixSeconds) {
+    return real_.SetTimes(RealPath(path), unixSeconds);
+}
+
+}  // namespace morivane

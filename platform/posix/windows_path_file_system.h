@@ -1,0 +1,66 @@
+// Windows-style paths inside one installation directory, on a case-sensitive
+// POSIX file system.
+//
+// The update run forms its paths the Windows way: the installation directory
+// with its trailing backslash, then names such as "dat\Iobjectc.til" and
+// "Clone.tmp". An installation copied from Windows keeps whatever case its
+// names had ("DAT\IOBJECTC.TIL"), and Windows finds such a file under any
+// case. This adapter gives the run that behaviour over a real directory:
+//
+//   virtual path   <root>\<name>\<name>...    (root: the real directory)
+//   real path      <root>/<entry>/<entry>...
+//
+// Each name is looked up exactly first; when no entry has that exact name, the
+// one entry whose name equals it with ASCII letters folded is taken. A name
+// that matches nothing (or, ambiguously, more than one entry) stays as given,
+// so new files (the temporary file, moved-aside originals) get the name the
+// run chose. A file that was found under another case and has since been
+// moved or deleted is recreated under that same real name, so replacing
+// "IOBJECTC.TIL" leaves "IOBJECTC.TIL", not a second "Iobjectc.til".
+//
+// Paths that do not start with the virtual prefix are passed on unchanged.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "platform/file_system.h"
+
+namespace morivane {
+
+class WindowsPathFileSystem final : public FileSystem {
+  public:
+    // `real` does the work and must outlive the adapter. `root` is the real
+    // installation directory; trailing slashes are dropped ("/" stays "/").
+    WindowsPathFileSystem(FileSystem& real, std::string root);
+
+    // The root followed by one backslash: the installation directory to hand
+    // to the run, under which every virtual path begins.
+    const std::string& VirtualPrefix() const { return prefix_; }
+
+    // The real path that `path` names now, resolved as described above.
+    // Paths outside the prefix come back unchanged.
+    std::string RealPath(const std::string& path);
+
+    std::unique_ptr<InputFile> OpenForReading(const std::string& path) override;
+    std::unique_ptr<OutputFile> CreateForWriting(const std::string& path) override;
+    bool Exists(const std::string& path) override;
+    bool IsWritable(const std::string& path) override;
+    bool MakeWritable(const std::string& path) override;
+    bool Delete(const std::string& path) override;
+    bool Move(const std::string& from, const std::string& to) override;
+    bool SetTimes(const std::string& path, std::int64_t unixSeconds) override;
+
+  private:
+    // The entry of real directory `directory` that `name` refers to: the
+    // exact name, else the single case-folded match, else empty.
+    static std::string FindEntry(const std::string& directory, const std::string& name);
+
+    FileSystem& real_;
+    std::string root_;
+    std::string prefix_;
+    // Case-folded virtual path -> the real path it was last found at.
+    std::map<std::string, std::string> foundAt_;
+};
+
+}  // namespace morivane

@@ -1,0 +1,32 @@
+// The FileSystem seam over the Win32 ANSI file calls that Windows 95 has:
+// CreateFileA, ReadFile, WriteFile, GetFileSize, GetFileAttributesA,
+// SetFileAttributesA, DeleteFileA, MoveFileA and SetFileTime. Paths are
+// passed to the system as they are, in its ANSI code page.
+#pragma once
+
+#include "platform/file_system.h"
+
+namespace morivane {
+
+class Win32FileSystem final : public FileSystem {
+  public:
+    // Opens an existing file for reading, sharing it with other readers.
+    std::unique_ptr<InputFile> OpenForReading(const std::string& path) override;
+    // Creates the file or empties it (CREATE_ALWAYS).
+    std::unique_ptr<OutputFile> CreateForWriting(const std::string& path) override;
+    // GetFileAttributesA succeeds.
+    bool Exists(const std::string& path) override;
+    // Exists and FILE_ATTRIBUTE_READONLY is clear.
+    bool IsWritable(const std::string& path) override;
+    // Clears FILE_ATTRIBUTE_READONLY, keeping the other attributes.
+    bool MakeWritable(const std::string& path) override;
+    // DeleteFileA.
+    bool Delete(const std::string& path) override;
+    // MoveFileA, which fails when anything exists at `to`.
+    bool Move(const std::string& from, const std::string& to) override;
+    // SetFileTime on the last-access and last-write times; the creation time
+    // is left alone.
+    bool SetTimes(const std::string& path, std::int64_t unixSeconds) override;
+};
+
+}  // namespace morivane

@@ -1,0 +1,114 @@
+// `sabunn make` as the publisher runs it: files in a fresh directory, the
+// payload checked with `sabunn apply`, and refusals that leave nothing behind.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "decode/hf.h"
+
+namespace morivane {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+class MakeCli : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "sabunn_make_XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    void Write(const std::string& name, const Bytes& data) const {
+        std::ofstream out(dir_ / name, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(data.data()),
+                  static_cast<std::streamsize>(data.size()));
+    }
+    Bytes Read(const std::string& name) const {
+        std::ifstream in(dir_ / name, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), {});
+    }
+    std::set<std::string> Entries() const {
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir_)) names.insert(e.path().filename());
+        names.erase(".stderr");
+        return names;
+    }
+    // Exit status and stderr of sabunn run with `args` in the directory.
+    std::pair<int, std::string> Sabunn(const std::string& args) const {
+        const std::string err = (dir_ / ".stderr").string();
+        const std::string command = "cd '" + dir_.string() + "' && '" SABUNN_PATH "' " + args +
+                                    " >/dev/null 2>'" + err + "'";
+        const int raw = std::system(command.c_str());
+        std::ifstream in(err);
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1,
+                std::string(std::istreambuf_iterator<char>(in), {})};
+    }
+
+    fs::path dir_;
+};
+
+Bytes Random(std::size_t size, std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    Bytes out(size);
+    for (auto& b : out) b = static_cast<std::uint8_t>(rng() >> 24);
+    return out;
+}
+
+TEST_F(MakeCli, PayloadsApplyBackToTheNewFile) {
+    const Bytes old = Random(100000, 1);
+    Bytes neu(old.begin() + 16, old.begin() + 16 + 64000);
+    const Bytes fresh = Random(6400, 2);
+    neu.insert(neu.begin() + 32000, fresh.begin(), fresh.end());
+    Write("old.bin", old);
+    Write("new.bin", neu);
+
+    for (const std::string form : {"", " --plain"}) {
+        SCOPED_TRACE(form);
+        const auto [status, err] = Sabunn("make old.bin new.bin -o p.sabunn" + form);
+        ASSERT_EQ(status, 0) << err;
+        EXPECT_EQ(IsHfContainer(Read("p.sabunn")), form.empty());
+        const auto [applied, applyErr] = Sabunn("apply old.bin p.sabunn -o out.bin");
+        ASSERT_EQ(applied, 0) << applyErr;
+        EXPECT_TRUE(Read("out.bin") == neu);
+    }
+    // No temporary file is left beside the payload.
+    EXPECT_EQ(Entries(), (std::set<std::string>{"old.bin", "new.bin", "p.sabunn", "out.bin"}));
+}
+
+TEST_F(MakeCli, RefusesAPartialUnitAndWritesNothing) {
+    Write("old.bin", Random(4096, 3));
+    Write("new.bin", Random(1000, 4));
+    const auto [status, err] = Sabunn("make old.bin new.bin -o p.sabunn");
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(err.find("--unit 25 or --unit 8 or --unit 1"), std::string::npos) << err;
+    EXPECT_EQ(Entries(), (std::set<std::string>{"old.bin", "new.bin"}));
+
+    // The suggested unit works.
+    const auto [retry, retryErr] = Sabunn("make old.bin new.bin -o p.sabunn --unit 8");
+    EXPECT_EQ(retry, 0) << retryErr;
+}
+
+TEST_F(MakeCli, MissingInputIsReportedAndAnExistingPayloadKept) {
+    Write("p.sabunn", Bytes{1, 2, 3});
+    Write("new.bin", Random(64, 5));
+    const auto [status, err] = Sabunn("make nothing.bin new.bin -o p.sabunn");
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(err.find("nothing.bin"), std::string::npos) << err;
+    EXPECT_EQ(Read("p.sabunn"), (Bytes{1, 2, 3}));
+}
+
+}  // namespace
+}  // namespace morivane

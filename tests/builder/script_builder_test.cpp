@@ -1,0 +1,382 @@
+// The script builder, checked through the patcher: every script it makes must
+// parse with consistent counts, hold no 0 entry and no run over 32,767 units,
+// and rebuild its new file byte for byte. Where the best script for a pair is
+// known from how the pair was made, its shape is checked too.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "decode/hf.h"
+#include "patch/diff_patcher.h"
+#include "patch/memory_payload_store.h"
+#include "patch/sabunn_script.h"
+#include "tests/patch/memory_file_system.h"
+#include "tools/builder/make_payload.h"
+#include "tools/builder/script_builder.h"
+
+namespace morivane {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Random(std::size_t size, std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    Bytes out(size);
+    for (auto& b : out) b = static_cast<std::uint8_t>(rng() >> 24);
+    return out;
+}
+
+Bytes Slice(const Bytes& b, std::size_t from, std::size_t n) {
+    return Bytes(b.begin() + static_cast<std::ptrdiff_t>(from),
+                 b.begin() + static_cast<std::ptrdiff_t>(from + n));
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+// What the patcher made of a script, and the script's own figures.
+struct Applied {
+    int result = -1;
+    Bytes rebuilt;
+    ScriptView view;
+    ScriptError parse = ScriptError::Ok;
+};
+
+// Rebuilds through DiffPatcher with the script stored plain as payload 1.
+Applied Apply(const Bytes& old, const Bytes& script) {
+    Applied a;
+    a.parse = ScriptView::Parse(script, &a.view);
+    testing::MemoryFileSystem files;
+    files.Put("old", old);
+    MemoryPayloadStore store;
+    store.Add(1, script);
+    DiffPatcher patcher(files, store);
+    a.result = patcher.Patch("old", "new", 1);
+    a.rebuilt = files.Get("new");
+    return a;
+}
+
+std::vector<int> RunsOf(const ScriptView& v) {
+    std::vector<int> runs;
+    for (int i = 0; i < v.Header().runCount; ++i)
+        runs.push_back(v.Run(static_cast<std::size_t>(i)));
+    return runs;
+}
+std::vector<std::uint32_t> OffsetsOf(const ScriptView& v) {
+    std::vector<std::uint32_t> offsets;
+    for (std::uint32_t i = 0; i < v.Header().copyCount; ++i) offsets.push_back(v.Offset(i));
+    return offsets;
+}
+
+// Builds, applies and checks everything every script must satisfy; returns the
+// script's view for shape checks (valid while `holder` lives).
+ScriptView BuildAndCheck(const Bytes& old, const Bytes& neu, int unit, Bytes* holder,
+                         const BuildOptions& options = {}) {
+    BuildReport report;
+    *holder = BuildScript(old, neu, unit, options, &report);
+    EXPECT_EQ(report.status, BuildStatus::Ok);
+    const Applied a = Apply(old, *holder);
+    EXPECT_EQ(a.parse, ScriptError::Ok);
+    EXPECT_EQ(a.result, 0);
+    EXPECT_TRUE(a.rebuilt == neu) << "rebuilt " << a.rebuilt.size() << " bytes, want "
+                                  << neu.size();
+    ScriptView v;
+    if (ScriptView::Parse(*holder, &v) != ScriptError::Ok) return v;
+    const ScriptSummary& s = v.Summary();
+    EXPECT_TRUE(s.IsConsistent(v.Header()));
+    EXPECT_EQ(s.zeroRuns, 0u);
+    EXPECT_EQ(s.scriptBytes, holder->size());
+    EXPECT_EQ(v.Header().unitSize, unit);
+    EXPECT_EQ(v.Header().newUnitCount, neu.size() / static_cast<std::size_t>(unit));
+    EXPECT_LE(s.oldBytesNeeded, old.size());  // never relies on the zero padding
+    EXPECT_LE(s.longestCopyRun, kScriptMaxRun);
+    EXPECT_LE(s.longestLiteralRun, kScriptMaxRun);
+    // The report repeats the header.
+    EXPECT_EQ(report.runCount, static_cast<std::uint32_t>(v.Header().runCount));
+    EXPECT_EQ(report.copyCount, v.Header().copyCount);
+    EXPECT_EQ(report.literalUnits, v.Header().literalCount);
+    return v;
+}
+
+// --- pairs whose best script is known ---------------------------------------
+
+TEST(ScriptBuilder, IdenticalFilesAreOneCopySplitAtTheRunLimit) {
+    const Bytes old = Random(32768 * 32, 1);  // one unit more than a run holds
+    Bytes script;
+    const ScriptView v = BuildAndCheck(old, old, 32, &script);
+    EXPECT_EQ(RunsOf(v), (std::vector<int>{32767, 1}));
+    EXPECT_EQ(OffsetsOf(v), (std::vector<std::uint32_t>{0, 32767 * 32}));
+    EXPECT_EQ(v.Header().literalCount, 0u);
+}
+
+TEST(ScriptBuilder, CopiesFromAnyByteOffset) {
+    const Bytes old = Random(64 * 1024 + 40, 2);
+    for (std::uint32_t shift : {1u, 16u, 31u, 33u}) {
+        SCOPED_TRACE(shift);
+        const Bytes neu = Slice(old, shift, 64 * 1024);
+        Bytes script;
+        const ScriptView v = BuildAndCheck(old, neu, 32, &script);
+        EXPECT_EQ(RunsOf(v), (std::vector<int>{2048}));
+        EXPECT_EQ(OffsetsOf(v), (std::vector<std::uint32_t>{shift}));
+    }
+}
+
+TEST(ScriptBuilder, UnrelatedFilesAreAllLiteralSplitAtTheRunLimit) {
+    const Bytes old = Random(100000, 3);
+    const Bytes neu = Random(40000 * 32, 4);
+    Bytes script;
+    const ScriptView v = BuildAndCheck(old, neu, 32, &script);
+    EXPECT_EQ(RunsOf(v), (std::vector<int>{-32767, -(40000 - 32767)}));
+    EXPECT_EQ(v.Header().copyCount, 0u);
+}
+
+TEST(ScriptBuilder, EmptyOrTinyOldFileGivesLiterals) {
+    const Bytes neu = Random(320, 5);
+    for (std::size_t oldSize : {0u, 1u, 31u}) {
+        SCOPED_TRACE(oldSize);
+        Bytes script;
+        const ScriptView v = BuildAndCheck(Slice(neu, 0, oldSize), neu, 32, &script);
+        EXPECT_EQ(RunsOf(v), (std::vector<int>{-10}));
+    }
+}
+
+TEST(ScriptBuilder, EmptyNewFileGivesAnEmptyScript) {
+    Bytes script;
+    const ScriptView v = BuildAndCheck(Random(1000, 6), {}, 32, &script);
+    EXPECT_EQ(script.size(), static_cast<std::size_t>(kScriptHeaderSize));
+    EXPECT_EQ(v.Header().runCount, 0);
+}
+
+TEST(ScriptBuilder, DeletedBlockCostsAtMostTheUnitAcrossTheCut) {
+    const Bytes old = Random(3200 + 32 * 20, 7);
+    // Cut at a unit boundary: two copies and nothing else. Cut inside a unit:
+    // the unit holding the cut matches nowhere and is carried literally.
+    for (std::size_t cut : {1600u, 1610u}) {
+        SCOPED_TRACE(cut);
+        const std::size_t gone = 32 * 20;
+        const Bytes neu = Concat({Slice(old, 0, cut), Slice(old, cut + gone, 3200 - cut)});
+        Bytes script;
+        const ScriptView v = BuildAndCheck(old, neu, 32, &script);
+        if (cut % 32 == 0) {
+            EXPECT_EQ(RunsOf(v), (std::vector<int>{50, 50}));
+            EXPECT_EQ(OffsetsOf(v), (std::vector<std::uint32_t>{0, 1600 + 640}));
+        } else {
+            EXPECT_EQ(RunsOf(v), (std::vector<int>{50, -1, 49}));
+            EXPECT_EQ(OffsetsOf(v), (std::vector<std::uint32_t>{0, 1632 + 640}));
+        }
+    }
+}
+
+TEST(ScriptBuilder, InsertedBlockBecomesOneLiteralRun) {
+    const Bytes old = Random(32 * 200, 8);
+    // 100 new bytes after unit 60: units 60..63 of the new file hold them (and
+    // the 28 old bytes that complete unit 63); the rest is old shifted by 100.
+    const Bytes neu =
+        Concat({Slice(old, 0, 60 * 32), Random(100, 9), Slice(old, 60 * 32, 100 * 32 - 100)});
+    Bytes script;
+    const ScriptView v = BuildAndCheck(old, neu, 32, &script);
+    EXPECT_EQ(RunsOf(v), (std::vector<int>{60, -4, 96}));
+    EXPECT_EQ(OffsetsOf(v), (std::vector<std::uint32_t>{0, 64 * 32 - 100}));
+}
+
+TEST(ScriptBuilder, RepeatedAndAdjacentSourcesKeepTheirOwnOffsets) {
+    const Bytes old = Random(32 * 1000, 10);
+    // Two unrelated sources back to back, then the first one again.
+    const Bytes neu =
+        Concat({Slice(old, 5000, 320), Slice(old, 20016, 320), Slice(old, 5000, 320)});
+    Bytes script;
+    const ScriptView v = BuildAndCheck(old, neu, 32, &script);
+    EXPECT_EQ(RunsOf(v), (std::vector<int>{10, 10, 10}));
+    EXPECT_EQ(OffsetsOf(v), (std::vector<std::uint32_t>{5000, 20016, 5000}));
+}
+
+TEST(ScriptBuilder, PrefersTheCandidateWithTheLongestRun) {
+    // The new file's first unit occurs three times in the old one; only the
+    // last occurrence goes on to match all four units.
+    const Bytes neu = Random(128, 11);
+    const Bytes noise = Random(4096, 12);
+    const Bytes old = Concat({Slice(noise, 0, 100), Slice(neu, 0, 32), Slice(noise, 100, 77),
+                              Slice(neu, 0, 64), Slice(noise, 200, 50), neu, Slice(noise, 300, 9)});
+    Bytes script;
+    const ScriptView v = BuildAndCheck(old, neu, 32, &script);
+    EXPECT_EQ(RunsOf(v), (std::vector<int>{4}));
+    EXPECT_EQ(OffsetsOf(v), (std::vector<std::uint32_t>{100 + 32 + 77 + 64 + 50}));
+}
+
+TEST(ScriptBuilder, AmongEqualCandidatesTakesTheLowestOffset) {
+    const Bytes unit = Random(32, 13);
+    const Bytes old = Concat({Random(50, 14), unit, Random(70, 15), unit, Random(10, 16)});
+    Bytes script;
+    const ScriptView v = BuildAndCheck(old, unit, 32, &script);
+    EXPECT_EQ(OffsetsOf(v), (std::vector<std::uint32_t>{50}));
+}
+
+TEST(ScriptBuilder, OldFileOfPartialUnitsIsReadOnlyUpToItsEnd) {
+    // The old file ends 20 bytes into a unit; its last whole window is copied,
+    // the short tail cannot be (the patcher would pad it with zeros).
+    const Bytes old = Random(32 * 10 + 20, 17);
+    const Bytes neu = Concat({Slice(old, 20, 320), Slice(old, 320, 20), Bytes(12, 0)});
+    Bytes script;
+    const ScriptView v = BuildAndCheck(old, neu, 32, &script);
+    EXPECT_EQ(RunsOf(v), (std::vector<int>{10, -1}));
+}
+
+TEST(ScriptBuilder, OtherUnitSizesRoundTrip) {
+    const Bytes old = Random(20000, 18);
+    Bytes neu =
+        Concat({Slice(old, 3, 4000), Random(1000, 19), Slice(old, 9000, 6000), Slice(old, 3, 999)});
+    for (int unit : {1, 2, 4, 7, 64, 1000}) {
+        SCOPED_TRACE(unit);
+        Bytes n = neu;
+        n.resize(n.size() / static_cast<std::size_t>(unit) * static_cast<std::size_t>(unit));
+        Bytes script;
+        const ScriptView v = BuildAndCheck(old, n, unit, &script);
+        // Most of the new file is old content and must be found as such.
+        EXPECT_LT(v.Header().literalCount * static_cast<std::uint32_t>(unit), 1000u + 2u * 1000u);
+    }
+}
+
+TEST(ScriptBuilder, TinyUnitsTakeNoCopyThatCostsMoreThanItSaves) {
+    // With 1-byte units a copy needs 8 bytes of lists; 8 equal bytes are no gain.
+    const Bytes old = Random(1000, 20);
+    const Bytes neu =
+        Concat({Random(50, 21), Slice(old, 500, 8), Random(50, 22), Slice(old, 100, 9)});
+    Bytes script;
+    const ScriptView v = BuildAndCheck(old, neu, 1, &script);
+    EXPECT_EQ(OffsetsOf(v), (std::vector<std::uint32_t>{100}));
+}
+
+TEST(ScriptBuilder, RepetitiveFilesStayCorrect) {
+    // Long runs of equal windows fill the hash chains.
+    Bytes old(300000, 0);
+    for (std::size_t i = 0; i < old.size(); i += 4096) old[i] = static_cast<std::uint8_t>(i >> 12);
+    Bytes neu = Concat({Bytes(200000, 0), Slice(old, 4090, 40960), Bytes(32 * 100, 0xAA)});
+    neu.resize(neu.size() / 32 * 32);
+    Bytes script;
+    const ScriptView v = BuildAndCheck(old, neu, 32, &script);
+    EXPECT_LE(v.Header().literalCount, 100u + 2u);
+}
+
+TEST(ScriptBuilder, IsDeterministic) {
+    const Bytes old = Random(50000, 23);
+    const Bytes neu = Concat({Random(3200, 24), Slice(old, 7, 32000)});
+    EXPECT_EQ(BuildScript(old, neu, 32), BuildScript(old, neu, 32));
+}
+
+TEST(ScriptBuilder, RefusesBadInput) {
+    BuildReport report;
+    EXPECT_TRUE(BuildScript(Bytes(64), Bytes(64), 0, {}, &report).empty());
+    EXPECT_EQ(report.status, BuildStatus::BadUnit);
+    EXPECT_TRUE(BuildScript(Bytes(64), Bytes(33), 32, {}, &report).empty());
+    EXPECT_EQ(report.status, BuildStatus::NewNotWholeUnits);
+}
+
+// --- run counts that read as the HF magic -----------------------------------
+
+// A pair whose script is 17,992 runs of one unit each, copy and literal in
+// turn (copies from scattered offsets so that none continues another); with
+// `longFirst` the first copy run is two units long.
+void MagicRunCountPair(bool longFirst, Bytes* old, Bytes* neu) {
+    *old = Random(32 * 40000, 25);
+    const Bytes fresh = Random(32 * 9000, 26);
+    neu->clear();
+    for (std::size_t i = 0; i < 17992 / 2; ++i) {
+        const std::size_t from = (i * 4 + 1) * 32 + (i % 7);
+        const std::size_t units = i == 0 && longFirst ? 2 : 1;
+        neu->insert(neu->end(), old->begin() + from, old->begin() + from + units * 32);
+        neu->insert(neu->end(), fresh.begin() + i * 32, fresh.begin() + i * 32 + 32);
+    }
+}
+
+TEST(ScriptBuilderPlain, MagicRunCountIsReadAsAContainerUnlessAdjusted) {
+    for (bool longFirst : {false, true}) {
+        SCOPED_TRACE(longFirst);
+        Bytes old, neu;
+        MagicRunCountPair(longFirst, &old, &neu);
+
+        // As built for packing: R = 17,992, and the patcher takes it for HF.
+        const Bytes raw = BuildScript(old, neu, 32);
+        ScriptView v;
+        ASSERT_EQ(ScriptView::Parse(raw, &v), ScriptError::Ok);
+        ASSERT_EQ(v.Header().runCount, 17992);
+        EXPECT_TRUE(PlainScriptLooksLikeHf(raw));
+        EXPECT_NE(Apply(old, raw).result, 0);
+
+        // Built to be stored plain: one run more (a split) or one fewer (the
+        // first two one-unit runs merged into a literal run).
+        BuildOptions plain;
+        plain.plainStorable = true;
+        BuildReport report;
+        Bytes script;
+        const ScriptView adjusted = BuildAndCheck(old, neu, 32, &script, plain);
+        (void)BuildScript(old, neu, 32, plain, &report);
+        EXPECT_TRUE(report.runCountAdjusted);
+        EXPECT_EQ(adjusted.Header().runCount, longFirst ? 17993 : 17991);
+        EXPECT_FALSE(PlainScriptLooksLikeHf(script));
+    }
+}
+
+TEST(ScriptBuilderPlain, MakeRefusesOrAdjustsAndSaysSo) {
+    Bytes old, neu;
+    MagicRunCountPair(false, &old, &neu);
+    MakeOptions options;
+    options.plain = true;
+    options.adjustRunCount = false;
+    MakeResult refused = MakePayload(old, neu, options);
+    EXPECT_EQ(refused.status, MakeStatus::PlainLooksLikeHf);
+    EXPECT_TRUE(refused.payload.empty());
+    EXPECT_NE(refused.message.find("--plain"), std::string::npos) << refused.message;
+
+    options.adjustRunCount = true;
+    MakeResult made = MakePayload(old, neu, options);
+    ASSERT_EQ(made.status, MakeStatus::Ok) << made.message;
+    EXPECT_NE(made.message.find("split"), std::string::npos) << made.message;
+    EXPECT_EQ(Apply(old, made.payload).rebuilt, neu);
+
+    // Packed, the count does not matter and stays as built.
+    options.plain = false;
+    MakeResult packed = MakePayload(old, neu, options);
+    ASSERT_EQ(packed.status, MakeStatus::Ok) << packed.message;
+    EXPECT_EQ(packed.report.runCount, 17992u);
+    EXPECT_TRUE(packed.message.empty());
+}
+
+// --- the payload maker --------------------------------------------------------
+
+TEST(MakePayload, PackedPayloadUnpacksToTheBuiltScript) {
+    const Bytes old = Random(40000, 27);
+    const Bytes neu = Concat({Slice(old, 16, 16000), Random(3200, 28), Slice(old, 0, 3200)});
+    const MakeResult made = MakePayload(old, neu, {});
+    ASSERT_EQ(made.status, MakeStatus::Ok) << made.message;
+    ASSERT_TRUE(IsHfContainer(made.payload));
+    const ByteBuffer script = HfLzssUnpack(made.payload);
+    ASSERT_TRUE(script);
+    const Bytes built = BuildScript(old, neu, 32);
+    EXPECT_TRUE(std::equal(script.span().begin(), script.span().end(), built.begin(), built.end()));
+    EXPECT_EQ(made.scriptBytes, static_cast<std::size_t>(script.size()));
+}
+
+TEST(MakePayload, NewFileOfPartialUnitsNamesUnitsThatDivideIt) {
+    MakeResult made = MakePayload(Bytes(100), Bytes(1000), {}, "'b.til'");
+    EXPECT_EQ(made.status, MakeStatus::NewNotWholeUnits);
+    EXPECT_NE(made.message.find("'b.til' is 1000 bytes"), std::string::npos) << made.message;
+    EXPECT_NE(made.message.find("--unit 25 or --unit 8 or --unit 1"), std::string::npos)
+        << made.message;
+
+    // 1000 = 2^3 * 5^3: 25 is the largest divisor up to 32, 8 the largest
+    // power of two. 1001 = 7 * 11 * 13 is odd. 4096 is whole units of 32.
+    EXPECT_EQ(SuggestUnits(1000), (std::vector<int>{25, 8, 1}));
+    EXPECT_EQ(SuggestUnits(1001), (std::vector<int>{13, 1}));
+    EXPECT_EQ(SuggestUnits(4096), (std::vector<int>{32, 1}));
+    EXPECT_EQ(SuggestUnits(1021), (std::vector<int>{1}));  // a prime
+}
+
+}  // namespace
+}  // namespace morivane

@@ -1,0 +1,276 @@
+#include "platform/posix/posix_file_system.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "patch/diff_patcher.h"
+#include "patch/memory_payload_store.h"
+#include "platform/directory_payload_store.h"
+#include "tests/patch/test_scripts.h"
+#include "ui/catalogue.h"
+
+namespace morivane {
+namespace {
+
+using testing::MakeScript;
+
+class TempDir {
+  public:
+    TempDir() {
+        char name[] = "/tmp/morivane-patch-XXXXXX";
+        path_ = mkdtemp(name) != nullptr ? name : "";
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+void WriteFile(const std::string& path, const std::string& content) {
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    ASSERT_EQ(fwrite(content.data(), 1, content.size(), f), content.size());
+    ASSERT_EQ(fclose(f), 0);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::string out;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == nullptr) return "<missing>";
+    char buf[4096];
+    std::size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    fclose(f);
+    return out;
+}
+
+off_t SizeOf(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+TEST(PosixFileSystemTest, ReadsWritesAndRefusesDirectories) {
+    TempDir dir;
+    PosixFileSystem fs;
+    WriteFile(dir / "old", "ABCDEFGHIJ");
+    auto in = fs.OpenForReading(dir / "old");
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(in->Length(), 10);
+    char buf[12] = {};
+    EXPECT_EQ(in->Read(buf, 4, 3), 2u);  // a partial last item is not counted
+    EXPECT_EQ(std::string(buf, 10), "ABCDEFGHIJ");
+
+    EXPECT_EQ(fs.OpenForReading(dir / "missing"), nullptr);
+    EXPECT_EQ(fs.OpenForReading(dir.path()), nullptr);
+    EXPECT_EQ(fs.CreateForWriting(dir.path()), nullptr);
+
+    auto out = fs.CreateForWriting(dir / "old");  // empties it
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(out->Write("wxyz1234", 4, 2), 2u);
+    EXPECT_TRUE(out->Close());
+    EXPECT_EQ(ReadFile(dir / "old"), "wxyz1234");
+}
+
+TEST(PosixFileSystemTest, MoveNeverReplaces) {
+    TempDir dir;
+    PosixFileSystem fs;
+    WriteFile(dir / "a", "first");
+    WriteFile(dir / "b", "second");
+    EXPECT_FALSE(fs.Move(dir / "a", dir / "b"));
+    EXPECT_EQ(ReadFile(dir / "a"), "first");
+    EXPECT_EQ(ReadFile(dir / "b"), "second");
+    EXPECT_TRUE(fs.Delete(dir / "b"));
+    EXPECT_FALSE(fs.Exists(dir / "b"));
+    EXPECT_TRUE(fs.Move(dir / "a", dir / "b"));
+    EXPECT_FALSE(fs.Exists(dir / "a"));
+    EXPECT_EQ(ReadFile(dir / "b"), "first");
+    EXPECT_FALSE(fs.Move(dir / "a", dir / "c"));  // nothing to move
+    EXPECT_FALSE(fs.Delete(dir.path()));          // not a file
+}
+
+TEST(PosixFileSystemTest, WritableBitAndTimes) {
+    TempDir dir;
+    PosixFileSystem fs;
+    const std::string f = dir / "f";
+    WriteFile(f, "x");
+    ASSERT_EQ(chmod(f.c_str(), 0444), 0);
+    EXPECT_FALSE(fs.IsWritable(f));
+    EXPECT_TRUE(fs.MakeWritable(f));
+    EXPECT_TRUE(fs.IsWritable(f));
+    struct stat st;
+    ASSERT_EQ(stat(f.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);  // the other bits are kept
+    EXPECT_FALSE(fs.IsWritable(dir / "missing"));
+    EXPECT_FALSE(fs.MakeWritable(dir / "missing"));
+
+    // 1998-10-15 15:00:00 UTC.
+    EXPECT_TRUE(fs.SetTimes(f, 908463600));
+    ASSERT_EQ(stat(f.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 908463600);
+    EXPECT_EQ(st.st_atim.tv_sec, 908463600);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 0);
+    EXPECT_FALSE(fs.SetTimes(dir / "missing", 0));
+}
+
+TEST(DirectoryPayloadStoreTest, ReadsIdFilesAndKeepsThem) {
+    TempDir dir;
+    PosixFileSystem fs;
+    WriteFile(dir / "137.sabunn", "payload 137");
+    WriteFile(dir / "0138.sabunn", "not an id file");
+    WriteFile(dir / "139.sabunn", "");
+    DirectoryPayloadStore store(fs, dir.path());
+    EXPECT_EQ(store.PathOf(137 + 0x10000), dir / "137.sabunn");
+
+    auto p = store.Find(137);
+    ASSERT_TRUE(p.has_value());
+    EXPECT_EQ(std::string(p->begin(), p->end()), "payload 137");
+    // Kept once read, even when the file goes away.
+    ASSERT_EQ(unlink((dir / "137.sabunn").c_str()), 0);
+    auto again = store.Find(137 + 0x10000);
+    ASSERT_TRUE(again.has_value());
+    EXPECT_EQ(again->data(), p->data());
+
+    EXPECT_FALSE(store.Find(138).has_value());
+    auto empty = store.Find(139);
+    ASSERT_TRUE(empty.has_value());
+    EXPECT_TRUE(empty->empty());
+}
+
+TEST(PosixPatchTest, RebuildsARealFile) {
+    TempDir dir;
+    PosixFileSystem fs(64);  // a tiny buffer: runs go straight through
+    WriteFile(dir / "old", "ABCDEFGHIJ");
+    MemoryPayloadStore store;
+    store.Add(1, MakeScript(4, {2, -1, 1}, {4, 8}, "wxyz"));
+    DiffPatcher patcher(fs, store);
+    EXPECT_EQ(patcher.Patch(dir / "old", dir / "Clone.tmp", 1), 0);
+    EXPECT_EQ(ReadFile(dir / "Clone.tmp"), std::string("EFGHIJ\0\0wxyzIJ\0\0", 16));
+    EXPECT_EQ(patcher.Patch(dir / "missing", dir / "new", 1), IDS_EXE_IN_USE);
+    EXPECT_FALSE(fs.Exists(dir / "new"));
+    EXPECT_EQ(patcher.Patch(dir / "old", dir / "no-such-dir/new", 1), IDS_TEMP_CREATE_FAILED);
+}
+
+// A file system that counts the writes and how many came out short.
+class CountingFileSystem : public PosixFileSystem {
+  public:
+    using PosixFileSystem::PosixFileSystem;
+    std::unique_ptr<OutputFile> CreateForWriting(const std::string& path) override {
+        auto inner = PosixFileSystem::CreateForWriting(path);
+        if (inner == nullptr) return nullptr;
+        return std::make_unique<Counted>(std::move(inner), *this);
+    }
+    int writes = 0;
+    int shortWrites = 0;
+
+  private:
+    class Counted : public OutputFile {
+      public:
+        Counted(std::unique_ptr<OutputFile> inner, CountingFileSystem& fs)
+            : inner_(std::move(inner)), fs_(fs) {}
+        std::size_t Write(const void* b, std::size_t size, std::size_t count) override {
+            ++fs_.writes;
+            const std::size_t n = inner_->Write(b, size, count);
+            if (n != count) ++fs_.shortWrites;
+            return n;
+        }
+        bool Close() override { return inner_->Close(); }
+
+      private:
+        std::unique_ptr<OutputFile> inner_;
+        CountingFileSystem& fs_;
+    };
+};
+
+// 64 copy runs of 2,048 units of 32 bytes, each from the start of a 64 KiB
+// old file: a new file of 4 MiB written through a 64 KiB buffer.
+constexpr int kRuns = 64;
+constexpr off_t kNewSize = off_t{kRuns} * 2048 * 32;
+
+std::vector<std::uint8_t> FourMegabyteScript() {
+    return MakeScript(32, std::vector<std::int16_t>(kRuns, 2048),
+                      std::vector<std::uint32_t>(kRuns, 0));
+}
+
+// Runs the patch in a child process. Its exit status is the patcher's result,
+// plus 50 when some write came out short, or 100 + writes when not every run
+// was attempted. `limitBytes` > 0 sets RLIMIT_FSIZE in the child.
+int PatchInChild(const std::string& oldPath, const std::string& newPath, rlim_t limitBytes) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);  // so that write() fails with EFBIG instead
+        if (limitBytes > 0) {
+            struct rlimit limit = {limitBytes, limitBytes};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(98);
+        }
+        CountingFileSystem fs(64 * 1024);
+        MemoryPayloadStore store;
+        store.Add(1, FourMegabyteScript());
+        DiffPatcher patcher(fs, store);
+        const int result = patcher.Patch(oldPath, newPath, 1);
+        if (fs.writes != kRuns) _exit(100 + fs.writes);
+        _exit(result + (fs.shortWrites > 0 ? 50 : 0));
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+TEST(DiskFullTest, FileSizeLimitMakesWritesShort) {
+    TempDir dir;
+    WriteFile(dir / "old", std::string(64 * 1024, 'o'));
+    const rlim_t limit = 1 << 20;
+    EXPECT_EQ(PatchInChild(dir / "old", dir / "Clone.tmp", limit), 50 + IDS_UPDATE_FAILED);
+    EXPECT_GT(SizeOf(dir / "Clone.tmp"), 0);
+    EXPECT_LE(SizeOf(dir / "Clone.tmp"), static_cast<off_t>(limit));
+
+    // Without the limit the same patch succeeds, so the limit made the difference.
+    EXPECT_EQ(PatchInChild(dir / "old", dir / "Clone.tmp", 0), 0);
+    EXPECT_EQ(SizeOf(dir / "Clone.tmp"), kNewSize);
+}
+
+TEST(DiskFullTest, SmallTmpfsFillsUp) {
+    TempDir dir;
+    WriteFile(dir / "old", std::string(64 * 1024, 'o'));
+    const std::string disk = dir / "disk";
+    ASSERT_EQ(mkdir(disk.c_str(), 0755), 0);
+    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=1m") != 0) {
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    }
+    struct Unmount {
+        std::string path;
+        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{disk};
+    EXPECT_EQ(PatchInChild(dir / "old", disk + "/Clone.tmp", 0), 50 + IDS_UPDATE_FAILED);
+    EXPECT_GT(SizeOf(disk + "/Clone.tmp"), 0);
+    EXPECT_LE(SizeOf(disk + "/Clone.tmp"), 1 << 20);
+
+    // Moving on tmpfs refuses to replace as well (once there is room again).
+    PosixFileSystem fs;
+    ASSERT_TRUE(fs.Delete(disk + "/Clone.tmp"));
+    WriteFile(disk + "/Clone.tmp", "new");
+    WriteFile(disk + "/other", "x");
+    EXPECT_FALSE(fs.Move(disk + "/Clone.tmp", disk + "/other"));
+    EXPECT_TRUE(fs.Delete(disk + "/other"));
+    EXPECT_TRUE(fs.Move(disk + "/Clone.tmp", disk + "/other"));
+    EXPECT_EQ(ReadFile(disk + "/other"), "new");
+}
+
+}  // namespace
+}  // namespace morivane

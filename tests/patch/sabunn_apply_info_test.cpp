@@ -1,0 +1,179 @@
+// `sabunn apply` and `sabunn info`, run as a publisher would run them.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "tests/patch/test_scripts.h"
+#include "tools/encode/payload.h"
+
+namespace morivane {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::MakeScript;
+
+class SabunnTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char name[] = "/tmp/morivane-sabunn-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir = name;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir, ignored);
+    }
+    std::string Path(const std::string& name) const { return (dir / name).string(); }
+
+    static void Write(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+    }
+    static void Write(const std::string& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+    }
+    static std::string Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    // Runs sabunn with `args`; returns its exit status, fills out and err.
+    int Run(const std::string& args) {
+        const std::string errPath = Path("stderr.txt");
+        const std::string command = std::string(SABUNN_PATH) + " " + args + " 2>" + errPath;
+        FILE* pipe = popen(command.c_str(), "r");
+        if (pipe == nullptr) return -1;
+        out.clear();
+        char buf[4096];
+        std::size_t n;
+        while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+        const int status = pclose(pipe);
+        err = Read(errPath);
+        fs::remove(errPath);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // Names in the directory, other than the ones given.
+    std::vector<std::string> OtherFiles(std::vector<std::string> known) const {
+        std::vector<std::string> other;
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            const std::string name = entry.path().filename().string();
+            if (std::find(known.begin(), known.end(), name) == known.end()) other.push_back(name);
+        }
+        return other;
+    }
+
+    fs::path dir;
+    std::string out;
+    std::string err;
+};
+
+TEST_F(SabunnTest, ApplyRebuildsTheNewFileInPlace) {
+    Write(Path("old"), "ABCDEFGHIJKL");
+    const auto script = MakeScript(4, {1, -1, 2, 1, -2}, {6, 1, 0}, "wxyz12345678");
+    Write(Path("plain.sabunn"), script);
+    Write(Path("packed.sabunn"), PackPayload(script));
+
+    const std::string expected = "GHIJwxyzBCDEFGHIABCD12345678";
+    ASSERT_EQ(Run("apply " + Path("old") + " " + Path("plain.sabunn") + " -o " + Path("new")), 0)
+        << err;
+    EXPECT_EQ(Read(Path("new")), expected);
+    ASSERT_EQ(Run("apply " + Path("old") + " " + Path("packed.sabunn") + " -o " + Path("new")), 0)
+        << err;
+    EXPECT_EQ(Read(Path("new")), expected);
+
+    // A directory of <id>.sabunn files, with the id.
+    fs::create_directory(dir / "payloads");
+    fs::copy_file(dir / "packed.sabunn", dir / "payloads" / "137.sabunn");
+    ASSERT_EQ(Run("apply " + Path("old") + " " + Path("payloads") + " --id 137 -o " + Path("d")), 0)
+        << err;
+    EXPECT_EQ(Read(Path("d")), expected);
+    EXPECT_NE(Run("apply " + Path("old") + " " + Path("payloads") + " -o " + Path("e")), 0);
+
+    // NEW may name OLD: the old file is read before NEW is replaced.
+    ASSERT_EQ(Run("apply " + Path("old") + " " + Path("plain.sabunn") + " -o " + Path("old")), 0)
+        << err;
+    EXPECT_EQ(Read(Path("old")), expected);
+    EXPECT_EQ(OtherFiles({"old", "new", "d", "plain.sabunn", "packed.sabunn", "payloads"}),
+              std::vector<std::string>{});
+}
+
+TEST_F(SabunnTest, ApplyFailuresPrintTheMessageAndLeaveNoNewFile) {
+    const auto script = MakeScript(4, {1}, {8});  // needs an old file of 12 bytes
+    Write(Path("p.sabunn"), script);
+
+    EXPECT_NE(Run("apply " + Path("missing") + " " + Path("p.sabunn") + " -o " + Path("new")), 0);
+    EXPECT_NE(err.find("message 10: 他のアプリケーション等でMorivaneの実行ファイルを参照してい"
+                       "可能性があります。"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("(Another application may be using Morivane's executable file."),
+              std::string::npos)
+        << err;
+    EXPECT_FALSE(fs::exists(dir / "new"));
+
+    // Too short for the script: 12, and an existing NEW keeps its content.
+    Write(Path("old"), "ABCD");
+    Write(Path("new"), "previous");
+    EXPECT_NE(Run("apply " + Path("old") + " " + Path("p.sabunn") + " -o " + Path("new")), 0);
+    EXPECT_NE(err.find("message 12: アップデートに失敗しました。"), std::string::npos) << err;
+    EXPECT_EQ(Read(Path("new")), "previous");
+    EXPECT_EQ(OtherFiles({"old", "new", "p.sabunn"}), std::vector<std::string>{});
+
+    EXPECT_NE(Run("apply " + Path("old") + " " + Path("p.sabunn") + " -o " + Path("no/such/new")),
+              0);
+    EXPECT_NE(err.find("message 11: "), std::string::npos) << err;
+}
+
+TEST_F(SabunnTest, InfoDescribesStoredFormAndScript) {
+    // Copy runs 4 @0, 2 @100, 7 @64; literal runs of 3 and 1 units of 32 bytes.
+    std::string pool;
+    for (int i = 0; i < 4 * 32; ++i) pool += static_cast<char>('a' + i % 26);
+    const auto script = MakeScript(32, {4, -3, 2, 0, -1, 7}, {0, 100, 64}, pool);
+    Write(Path("plain.sabunn"), script);
+    const auto packed = PackPayload(script);
+    Write(Path("packed.sabunn"), packed);
+
+    ASSERT_EQ(Run("info --json " + Path("plain.sabunn")), 0) << err;
+    EXPECT_NE(out.find("\"stored\": \"plain\""), std::string::npos) << out;
+    EXPECT_NE(out.find("\"script_bytes\": " + std::to_string(20 + 12 + 12 + 128)),
+              std::string::npos);
+    EXPECT_NE(out.find("\"new_units\": 17"), std::string::npos) << out;
+    EXPECT_NE(out.find("\"run_count\": 6"), std::string::npos);
+    EXPECT_NE(out.find("\"new_file_bytes\": 544"), std::string::npos);
+    EXPECT_NE(out.find("\"old_file_bytes_needed\": 288"), std::string::npos);
+    EXPECT_NE(out.find("\"longest_copy_run\": 7"), std::string::npos);
+    EXPECT_NE(out.find("\"longest_literal_run\": 3"), std::string::npos);
+
+    ASSERT_EQ(Run("info --json " + Path("packed.sabunn")), 0) << err;
+    EXPECT_NE(out.find("\"stored\": \"hf\""), std::string::npos) << out;
+    EXPECT_NE(out.find("\"container_bytes\": " + std::to_string(packed.size())), std::string::npos);
+    EXPECT_NE(out.find("\"B\": "), std::string::npos);
+    EXPECT_NE(out.find("\"new_file_bytes\": 544"), std::string::npos);
+
+    ASSERT_EQ(Run("info " + Path("packed.sabunn")), 0) << err;
+    EXPECT_NE(out.find("HF container"), std::string::npos) << out;
+    EXPECT_NE(out.find("old file size needed  288 bytes"), std::string::npos) << out;
+
+    // Damaged: a truncated container, and a plain script whose pool is cut.
+    Write(Path("cut.sabunn"), std::vector<std::uint8_t>(packed.begin(), packed.end() - 2));
+    EXPECT_NE(Run("info " + Path("cut.sabunn")), 0);
+    EXPECT_NE(err.find("damaged"), std::string::npos) << err;
+    Write(Path("short.sabunn"), std::vector<std::uint8_t>(script.begin(), script.end() - 1));
+    EXPECT_NE(Run("info --json " + Path("short.sabunn")), 0);
+    EXPECT_NE(out.find("\"error\": \"literal pool reaches past the end\""), std::string::npos)
+        << out;
+}
+
+}  // namespace
+}  // namespace morivane
