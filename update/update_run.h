@@ -1,0 +1,94 @@
+// The update run: rewrites the product's five files into their new versions
+// through the temporary file "Clone.tmp", time-stamps them, and records the
+// new executable's FileVersion. It is written against a view, a file system
+// and a patch function, so the update dialog and other front ends can drive it
+// alike.
+//
+// All or nothing: each original is moved aside (never deleted) before its
+// replacement is moved in, and is put back when that move fails. When a patch
+// or a replacement fails, every file already replaced in the run is put back
+// as it was (content, attributes and times), "Clone.tmp" is removed and
+// Version is not written. The originals are deleted only after all five files
+// are in place and Version has been written.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "patch/payload_store.h"
+#include "platform/file_system.h"
+#include "update/host_environment.h"
+
+namespace morivane {
+
+// How the run shows its progress.
+class UpdateView {
+  public:
+    virtual ~UpdateView() = default;
+    // Makes catalogue text `messageNumber` the status text.
+    virtual void ShowStatus(int messageNumber) = 0;
+    // Hides (not merely disables) the Cancel button.
+    virtual void HideCancel() = 0;
+    // Raises and lowers the application's wait-cursor count.
+    virtual void BeginWaitCursor() = 0;
+    virtual void EndWaitCursor() = 0;
+};
+
+// Rebuilds `newPath` from `oldPath` with payload `payloadId`, as a fresh
+// DiffPatcher's Patch does: 0 on success, otherwise 10, 11, 12 or 13. On 0 the
+// new file is complete; on every return both files are closed.
+using PatchFunction =
+    std::function<int(const std::string& oldPath, const std::string& newPath, int payloadId)>;
+
+// A PatchFunction that makes a fresh DiffPatcher over `files` and `payloads`
+// for every call. Both must outlive the function.
+PatchFunction FreshDiffPatcher(FileSystem& files, PayloadStore& payloads);
+
+// One file of the update: the executable itself (relativePath null) or a
+// path relative to the installation directory.
+struct UpdateFile {
+    const char* relativePath;
+    int payloadId;
+};
+
+inline constexpr UpdateFile kUpdateFiles[] = {
+    {nullptr, 130},
+    {"dat\\Iobjectc.til", 137},
+    {"dat\\Iobjecto.til", 138},
+    {"dat\\Iobjecte.til", 139},
+    {"dat\\Iobjecth.til", 140},
+};
+
+inline constexpr const char* kTemporaryFileName = "Clone.tmp";
+// Last-access and last-modification time of every replaced file:
+// 1998-10-15 15:00:00 UTC (1998-10-16 00:00:00 Japan Standard Time).
+inline constexpr std::int64_t kUpdateTimestamp = 908463600;
+// Longest path the run builds: 299 bytes of text (300-byte buffers).
+inline constexpr std::size_t kMaxRunPathLength = 299;
+
+// What the run works with. `host` makes the version record after the fifth
+// file; null leaves the record out.
+struct UpdateContext {
+    FileSystem& files;
+    PatchFunction patch;
+    HostEnvironment* host;
+};
+
+// One whole run over the five files, for the executable `bootPath` and its
+// installation directory `installDirectory` (with its trailing backslash).
+// Shows status 52 and hides Cancel first, holds the wait cursor throughout,
+// and ends with the status it returns: 53 after success; 12 for an empty or
+// over-long path, an executable named like the temporary file, or a file that
+// cannot be replaced; the patcher's 10 to 13 when a patch fails. The result
+// of the version record is not examined.
+int RunUpdate(const UpdateContext& context, const std::string& bootPath,
+              const std::string& installDirectory, UpdateView& view);
+
+// The update dialog's OK command apart from any window. The first call runs
+// the update, sets `runFinished` and returns false. Once `runFinished` is set
+// it touches nothing and returns true: the caller ends its dialog with IDOK.
+bool HandleUpdateOk(bool& runFinished, const UpdateContext& context, const std::string& bootPath,
+                    const std::string& installDirectory, UpdateView& view);
+
+}  // namespace morivane
