@@ -1,0 +1,22 @@
+// UTF-16LE text as stored in PE resources (resource names, version strings),
+// turned into UTF-8 for the rest of the program.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "decode/bytes.h"
+
+namespace morivane {
+
+// The UTF-8 form of `units`, a run of little-endian UTF-16 code units (an odd
+// trailing byte is ignored). Surrogate pairs become one four-byte sequence; a
+// surrogate without its partner becomes U+FFFD. NUL units are kept: callers
+// cut the text where they need to. ASCII passes through unchanged.
+std::string Utf16LeToUtf8(ByteSpan units);
+
+// The number of code units in `units` before the first NUL unit, or all of
+// them when there is none.
+std::size_t Utf16LeLength(ByteSpan units);
+
+}  // namespace morivane

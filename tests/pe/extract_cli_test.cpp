@@ -1,0 +1,75 @@
+// `sabunn extract` run on real and built modules.
+#include <set>
+
+#include "tests/pe/pe_test_support.h"
+#include "tests/pe/run_support.h"
+
+namespace morivane {
+namespace {
+
+using namespace petest;
+namespace fs = std::filesystem;
+
+class Extract : public TempDirTest {
+  protected:
+    RunResult Sabunn(const std::string& args) const { return Run("'" SABUNN_PATH "' " + args); }
+    std::set<std::string> Files(const fs::path& dir) const {
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename());
+        return names;
+    }
+    void WriteFile(const fs::path& path, const Bytes& data) const {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(data.data()),
+                  static_cast<std::streamsize>(data.size()));
+    }
+};
+
+#ifdef PE_FIXTURE_PATH
+TEST_F(Extract, WritesEachPayloadOfTheModule) {
+    const fs::path out = dir_ / "payloads" / "nested";  // created as needed
+    const RunResult r = Sabunn("extract '" PE_FIXTURE_PATH "' -d '" + out.string() + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    // fixture.rc: 130 has "HF" at bytes 8 and 9; 137 exists in two languages,
+    // the first in the directory (0x0409) being what a lookup finds.
+    EXPECT_EQ(r.out, "130 HF 31\n137 plain 11\n138 plain 16\n");
+    EXPECT_EQ(Files(out), (std::set<std::string>{"130.sabunn", "137.sabunn", "138.sabunn"}));
+    EXPECT_EQ(Slurp(out / "130.sabunn"), "payload!HF container one-thirty");
+    EXPECT_EQ(Slurp(out / "137.sabunn"), "english 137");
+    EXPECT_EQ(Slurp(out / "138.sabunn"), "plain script 138");
+    // What the updater could never load is named on stderr.
+    EXPECT_NE(r.err.find("LOGO"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("0x0411"), std::string::npos) << r.err;
+
+    // Running again replaces the files with the same content.
+    const RunResult again = Sabunn("extract '" PE_FIXTURE_PATH "' -d '" + out.string() + "'");
+    EXPECT_EQ(again.status, 0);
+    EXPECT_EQ(Files(out).size(), 3u);
+}
+#endif
+
+TEST_F(Extract, RefusesModulesWithoutPayloadsOrDamaged) {
+    const fs::path out = dir_ / "out";
+    WriteFile(dir_ / "none.exe", BuildImage(BuildMiniTree()));
+    RunResult r =
+        Sabunn("extract '" + (dir_ / "none.exe").string() + "' -d '" + out.string() + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no SABUNN payloads"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(fs::exists(out));
+
+    Bytes looping = BuildMiniTree();
+    Entry(looping, MiniTree::kNames, 0, 1, kSub | MiniTree::kTypes);
+    WriteFile(dir_ / "loop.exe", BuildImage(looping));
+    r = Sabunn("extract '" + (dir_ / "loop.exe").string() + "' -d '" + out.string() + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("enters a directory twice"), std::string::npos) << r.err;
+
+    r = Sabunn("extract '" + (dir_ / "missing.exe").string() + "' -d '" + out.string() + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("missing.exe"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(out));
+}
+
+}  // namespace
+}  // namespace morivane
