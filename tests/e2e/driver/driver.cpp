@@ -1,0 +1,897 @@
+// End-to-end test driver. It runs in the same Wine prefix as the program
+// under test, starts it, waits for its message boxes and dialogs, reads them,
+// presses their buttons and keys, and writes a transcript of what it saw.
+//
+//   morivane-e2e-driver SCRIPT TRANSCRIPT [SHOTDIR]
+//
+// SCRIPT and TRANSCRIPT are code page 932 text (see script.h). Exit status:
+// 0 when every step passed, 1 when a step failed (the transcript ends with an
+// "error" line), 2 for bad arguments or an unreadable script.
+//
+// Steps (LABEL names a started process; where it is optional, waits for
+// windows mean "any started process" and the others mean "the last started"):
+//   timeout MS              time limit of each later step (default 20000)
+//   start LABEL PATH [ARG]  start a program; its folder is its current folder;
+//                           the ARG words go on its command line as they are,
+//                           separated by one blank
+//   wait-box [LABEL]        wait for a new message box; it becomes current
+//   wait-dialog [LABEL]     wait for a new dialog ("#32770", not a message box)
+//   wait-window [LABEL]     wait for any new top-level window
+//   read [full]             settle the current window, write it, screenshot it
+//   shot NAME               screenshot the current window as NN-NAME.png
+//   press BUTTON            click a visible, enabled button: OK Cancel Abort
+//                           Retry Ignore Yes No, or a control id
+//   key Enter|Esc|Tab|Space press a key while the current window is in front
+//   close                   use the current window's close box
+//   wait-gone               wait until the current window is destroyed
+//   wait-exit [LABEL]       wait until the process ends; any window it shows
+//                           meanwhile fails the step
+//   exit-code [LABEL]       write the exit code of an ended process
+//   caption-icon NAME       tell whether the current window's caption shows a
+//                           standard icon: error question warning information
+//                           application
+//   caption-icon FILE ID    ... or icon resource ID of the module FILE
+//   make-window TITLE       show a top-level window of the driver's own with
+//                           that title (stands for another running program)
+//   sleep MS                wait, still answering messages
+//
+// Transcript: each step is echoed as "> words", followed by what it observed.
+// A window read-out starts with "box", "dialog" or "window" and the label,
+// then indented lines. Screenshots are requested from the shell harness:
+// the driver writes SHOTDIR\NN-NAME.req holding "x y width height" (desktop
+// pixels) and waits for SHOTDIR\NN-NAME.done; the harness saves NN-NAME.png.
+// When a step fails, the whole desktop is saved as NN-failure.png.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/driver/script.h"
+
+namespace morivane::e2e {
+namespace {
+
+constexpr DWORD kDefaultTimeoutMs = 20000;
+constexpr DWORD kPollMs = 50;
+// A window counts as settled once it answers messages and nothing readable
+// about it has changed for this long.
+constexpr DWORD kSettleMs = 300;
+constexpr DWORD kShotTimeoutMs = 15000;
+constexpr int kMessageTextId = 0xFFFF;  // static that holds a message box's text
+constexpr char kOwnWindowClass[] = "MorivaneE2EWindow";
+
+// Runs the driver's own message queue for `ms` milliseconds, so that windows
+// made with make-window stay responsive while the driver waits.
+void Pump(DWORD ms) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= ms) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_ALLINPUT);
+    }
+}
+
+std::string Number(unsigned long value) {
+    return std::to_string(value);
+}
+
+std::string Hex32(unsigned long value) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08lx", value);
+    return buf;
+}
+
+// The window's text as the system's ANSI (code page 932) bytes. For a window
+// of another process GetWindowTextA reads the text the system keeps for it and
+// sends no message, so it works even while that process is busy.
+std::string WindowText(HWND hwnd) {
+    std::vector<char> buf(8192);
+    const int n = GetWindowTextA(hwnd, buf.data(), static_cast<int>(buf.size()));
+    return std::string(buf.data(), n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+std::string ClassName(HWND hwnd) {
+    char buf[256];
+    const int n = GetClassNameA(hwnd, buf, sizeof buf);
+    return std::string(buf, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+std::vector<HWND> Children(HWND parent) {
+    std::vector<HWND> out;
+    for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) out.push_back(c);
+    return out;
+}
+
+BOOL CALLBACK CollectTopLevel(HWND hwnd, LPARAM param) {
+    reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
+    return TRUE;
+}
+
+std::vector<HWND> TopLevelWindows() {
+    std::vector<HWND> out;
+    EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&out));
+    return out;
+}
+
+bool IsMessageBox(HWND hwnd) {
+    if (ClassName(hwnd) != "#32770") return false;
+    HWND text = GetDlgItem(hwnd, kMessageTextId);
+    return text && ClassName(text) == "Static";
+}
+
+const char* KindOf(HWND hwnd) {
+    if (IsMessageBox(hwnd)) return "box";
+    if (ClassName(hwnd) == "#32770") return "dialog";
+    return "window";
+}
+
+// Sends a message with a time limit; returns false when the window did not
+// answer in time or is gone.
+bool Ask(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, DWORD ms, DWORD_PTR* result) {
+    DWORD_PTR r = 0;
+    if (!SendMessageTimeoutA(hwnd, msg, wp, lp, SMTO_NORMAL, ms, &r)) return false;
+    if (result) *result = r;
+    return true;
+}
+
+// A 32-bit top-down DIB section with a memory DC selected into it; pixels
+// read as 0x00RRGGBB.
+class Canvas {
+  public:
+    Canvas(int width, int height) : width_(width), height_(height) {
+        BITMAPINFO bi = {};
+        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+        bi.bmiHeader.biWidth = width;
+        bi.bmiHeader.biHeight = -height;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 32;
+        bi.bmiHeader.biCompression = BI_RGB;
+        void* bits = nullptr;
+        bitmap_ = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+        bits_ = static_cast<DWORD*>(bits);
+        dc_ = CreateCompatibleDC(nullptr);
+        if (dc_ && bitmap_) old_ = SelectObject(dc_, bitmap_);
+    }
+    ~Canvas() {
+        if (dc_) {
+            if (old_) SelectObject(dc_, old_);
+            DeleteDC(dc_);
+        }
+        if (bitmap_) DeleteObject(bitmap_);
+    }
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    bool ok() const { return dc_ && bitmap_ && bits_; }
+    HDC dc() const { return dc_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    DWORD pixel(int x, int y) const { return bits_[y * width_ + x] & 0xFFFFFF; }
+    void Fill(DWORD colour) {
+        for (int i = 0; i < width_ * height_; ++i) bits_[i] = colour;
+    }
+
+  private:
+    int width_, height_;
+    HBITMAP bitmap_ = nullptr;
+    HDC dc_ = nullptr;
+    HGDIOBJ old_ = nullptr;
+    DWORD* bits_ = nullptr;
+};
+
+bool CloseColour(DWORD a, DWORD b) {
+    for (int shift = 0; shift < 24; shift += 8) {
+        const int d = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
+        if (d > 8 || d < -8) return false;
+    }
+    return true;
+}
+
+// A copy of the screen's pixels in `r` (desktop coordinates). The windows of
+// the program under test belong to another process, and so do their icon
+// handles; what they show can only be read back from the screen.
+bool CaptureScreen(const RECT& r, Canvas* into) {
+    HDC screen = GetDC(nullptr);
+    const bool ok = into->ok() && BitBlt(into->dc(), 0, 0, r.right - r.left, r.bottom - r.top,
+                                         screen, r.left, r.top, SRCCOPY);
+    ReleaseDC(nullptr, screen);
+    GdiFlush();
+    return ok;
+}
+
+// An icon drawn here on a black and on a white ground. A pixel that comes out
+// the same on both is opaque; the icon is found in a screen copy where almost
+// all of its opaque pixels equal the screen's.
+class IconProbe {
+  public:
+    IconProbe(HICON icon, int cx, int cy) : black_(cx, cy), white_(cx, cy), cx_(cx), cy_(cy) {
+        if (!icon || !black_.ok() || !white_.ok()) return;
+        black_.Fill(0x000000);
+        white_.Fill(0xFFFFFF);
+        ok_ = DrawIconEx(black_.dc(), 0, 0, icon, cx, cy, 0, nullptr, DI_NORMAL) &&
+              DrawIconEx(white_.dc(), 0, 0, icon, cx, cy, 0, nullptr, DI_NORMAL);
+        GdiFlush();
+    }
+
+    // True when the icon shows in `shot` with its top-left corner at (ox, oy).
+    bool MatchesAt(const Canvas& shot, int ox, int oy) const {
+        if (!ok_ || ox < 0 || oy < 0 || ox + cx_ > shot.width() || oy + cy_ > shot.height())
+            return false;
+        int opaque = 0, differ = 0;
+        for (int y = 0; y < cy_; ++y) {
+            for (int x = 0; x < cx_; ++x) {
+                if (black_.pixel(x, y) != white_.pixel(x, y)) continue;
+                ++opaque;
+                if (!CloseColour(black_.pixel(x, y), shot.pixel(ox + x, oy + y))) ++differ;
+            }
+        }
+        return opaque > cx_ * cy_ / 8 && differ * 50 <= opaque;
+    }
+
+    // True when the icon shows anywhere in `shot`.
+    bool FoundIn(const Canvas& shot) const {
+        for (int oy = 0; oy + cy_ <= shot.height(); ++oy) {
+            for (int ox = 0; ox + cx_ <= shot.width(); ++ox) {
+                if (MatchesAt(shot, ox, oy)) return true;
+            }
+        }
+        return false;
+    }
+
+  private:
+    Canvas black_, white_;
+    int cx_, cy_;
+    bool ok_ = false;
+};
+
+struct StandardIcon {
+    const char* name;
+    LPCSTR id;
+};
+const StandardIcon kStandardIcons[] = {{"error", IDI_HAND},
+                                       {"question", IDI_QUESTION},
+                                       {"warning", IDI_EXCLAMATION},
+                                       {"information", IDI_ASTERISK},
+                                       {"application", IDI_APPLICATION}};
+
+// Names the standard icon that an icon static shows (drawn at its top-left
+// corner, or centred with SS_CENTERIMAGE): "error", "question", "warning",
+// "information", "application", or "unknown".
+std::string IdentifyIcon(HWND control) {
+    RECT r;
+    if (!GetWindowRect(control, &r)) return "unknown";
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
+    if (w < cx || h < cy) return "unknown";
+    Canvas shot(w, h);
+    if (!CaptureScreen(r, &shot)) return "unknown";
+    const bool centred = GetWindowLongA(control, GWL_STYLE) & SS_CENTERIMAGE;
+    for (const auto& icon : kStandardIcons) {
+        const IconProbe probe(LoadIconA(nullptr, icon.id), cx, cy);
+        if (probe.MatchesAt(shot, centred ? (w - cx) / 2 : 0, centred ? (h - cy) / 2 : 0))
+            return icon.name;
+    }
+    return "unknown";
+}
+
+struct Process {
+    std::string label;
+    HANDLE handle = nullptr;
+    DWORD pid = 0;
+};
+
+// Re-renders a step for the transcript: bare words stay bare, others quoted.
+std::string EchoStep(const Step& step) {
+    std::string out = ">";
+    for (const auto& word : step.words) {
+        bool bare = !word.empty() && word[0] != '#';
+        for (unsigned char c : word) {
+            if (c <= ' ' || c == '"' || c == 0x7F) bare = false;
+        }
+        out += ' ';
+        out += bare ? word : QuoteText(word);
+    }
+    return out;
+}
+
+LRESULT CALLBACK OwnWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+class Driver {
+  public:
+    Driver(FILE* transcript, std::string shotDir)
+        : transcript_(transcript), shotDir_(std::move(shotDir)) {}
+    ~Driver() {
+        for (auto& p : procs_) CloseHandle(p.handle);
+        for (HWND w : ownWindows_) DestroyWindow(w);
+    }
+    Driver(const Driver&) = delete;
+    Driver& operator=(const Driver&) = delete;
+
+    // Runs all steps; returns the process exit status.
+    int Run(const std::vector<Step>& steps) {
+        int status = 0;
+        for (const auto& step : steps) {
+            Write(EchoStep(step));
+            std::fprintf(stderr, "driver: line %d: %s\n", step.line, step.words[0].c_str());
+            const std::string error = Execute(step);
+            if (!error.empty()) {
+                Write("error line " + Number(step.line) + ": " + error);
+                std::fprintf(stderr, "driver: line %d failed: %s\n", step.line, error.c_str());
+                // What the desktop showed when the step failed, for the log.
+                const RECT desktop = {0, 0, GetSystemMetrics(SM_CXSCREEN),
+                                      GetSystemMetrics(SM_CYSCREEN)};
+                ScreenshotRect(desktop, "failure");
+                status = 1;
+                break;
+            }
+        }
+        for (auto& p : procs_) {
+            if (WaitForSingleObject(p.handle, 0) == WAIT_TIMEOUT) {
+                TerminateProcess(p.handle, 255);
+                WaitForSingleObject(p.handle, 5000);
+                Write("killed " + p.label);
+                status = 1;
+            }
+        }
+        return status;
+    }
+
+  private:
+    void Write(const std::string& line) {
+        std::fwrite(line.data(), 1, line.size(), transcript_);
+        std::fputc('\n', transcript_);
+        std::fflush(transcript_);
+    }
+
+    std::string Execute(const Step& step) {
+        const auto& w = step.words;
+        const std::string& verb = w[0];
+        const size_t argc = w.size() - 1;
+        auto arg = [&](size_t i) -> std::string { return i < w.size() ? w[i] : std::string(); };
+
+        if (verb == "timeout" && argc == 1) {
+            const long ms = std::strtol(w[1].c_str(), nullptr, 10);
+            if (ms <= 0) return "bad time limit " + w[1];
+            timeoutMs_ = static_cast<DWORD>(ms);
+            return {};
+        }
+        if (verb == "sleep" && argc == 1) {
+            Pump(static_cast<DWORD>(std::strtoul(w[1].c_str(), nullptr, 10)));
+            return {};
+        }
+        if (verb == "start" && argc >= 2) return Start(w);
+        if ((verb == "wait-box" || verb == "wait-dialog" || verb == "wait-window") && argc <= 1)
+            return WaitWindow(verb.substr(5), arg(1));
+        if (verb == "read" && (argc == 0 || (argc == 1 && w[1] == "full"))) return Read(argc == 1);
+        if (verb == "shot" && argc == 1) {
+            if (!current_) return "no current window";
+            return Screenshot(current_, w[1]);
+        }
+        if (verb == "press" && argc == 1) return Press(w[1]);
+        if (verb == "key" && argc == 1) return Key(w[1]);
+        if (verb == "close" && argc == 0) return CloseBox();
+        if (verb == "wait-gone" && argc == 0) return WaitGone();
+        if (verb == "wait-exit" && argc <= 1) return WaitExit(arg(1));
+        if (verb == "exit-code" && argc <= 1) return ExitCode(arg(1));
+        if (verb == "make-window" && argc == 1) return MakeWindow(w[1]);
+        if (verb == "caption-icon" && (argc == 1 || argc == 2)) return CaptionIcon(w);
+        return "unknown step or wrong number of words: " + verb;
+    }
+
+    Process* Find(const std::string& label) {
+        if (label.empty()) return procs_.empty() ? nullptr : &procs_.back();
+        for (auto& p : procs_) {
+            if (p.label == label) return &p;
+        }
+        return nullptr;
+    }
+
+    static bool Ended(const Process& p) { return WaitForSingleObject(p.handle, 0) != WAIT_TIMEOUT; }
+
+    std::string Start(const std::vector<std::string>& w) {
+        for (const auto& p : procs_) {
+            if (p.label == w[1]) return "label " + w[1] + " is already used";
+        }
+        std::string commandLine = "\"" + w[2] + "\"";
+        for (size_t i = 3; i < w.size(); ++i) commandLine += " " + w[i];
+        // The program's folder: the path up to its last backslash, skipping
+        // the trail bytes of double-byte characters.
+        size_t cut = std::string::npos;
+        for (size_t i = 0; i < w[2].size(); ++i) {
+            if (IsCp932LeadByte(static_cast<unsigned char>(w[2][i])))
+                ++i;
+            else if (w[2][i] == '\\')
+                cut = i;
+        }
+        const std::string folder = cut == std::string::npos ? std::string() : w[2].substr(0, cut);
+
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi = {};
+        std::vector<char> cmd(commandLine.begin(), commandLine.end());
+        cmd.push_back('\0');
+        if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            folder.empty() ? nullptr : folder.c_str(), &si, &pi))
+            return "cannot start the program (error " + Number(GetLastError()) + ")";
+        CloseHandle(pi.hThread);
+        procs_.push_back({w[1], pi.hProcess, pi.dwProcessId});
+        return {};
+    }
+
+    // A visible top-level window of a started process (of `label` only, when
+    // given) that no earlier step has taken.
+    HWND NewWindow(const std::string& label, Process** owner) {
+        for (HWND hwnd : TopLevelWindows()) {
+            if (seen_.count(hwnd) || !IsWindowVisible(hwnd)) continue;
+            DWORD pid = 0;
+            GetWindowThreadProcessId(hwnd, &pid);
+            for (auto& p : procs_) {
+                if (p.pid == pid && (label.empty() || p.label == label)) {
+                    *owner = &p;
+                    return hwnd;
+                }
+            }
+        }
+        return nullptr;
+    }
+
+    std::string WaitWindow(const std::string& wanted, const std::string& label) {
+        if (procs_.empty()) return "no program started";
+        if (!label.empty() && !Find(label)) return "no process " + label;
+        const DWORD start = GetTickCount();
+        for (;;) {
+            Process* owner = nullptr;
+            if (HWND hwnd = NewWindow(label, &owner)) {
+                seen_.insert(hwnd);
+                current_ = hwnd;
+                currentLabel_ = owner->label;
+                currentKind_ = KindOf(hwnd);
+                if (wanted != "window" && currentKind_ != wanted) {
+                    std::string error;
+                    if (Settle(hwnd, &error)) Write(Describe(hwnd, false));
+                    return "expected a " + wanted + ", found a " + currentKind_;
+                }
+                return {};
+            }
+            bool anyAlive = false;
+            for (auto& p : procs_) {
+                if ((label.empty() || p.label == label) && !Ended(p)) anyAlive = true;
+            }
+            if (!anyAlive) return "the program ended while waiting for a " + wanted;
+            if (GetTickCount() - start >= timeoutMs_)
+                return "no " + wanted + " within " + Number(timeoutMs_) + " ms";
+            Pump(kPollMs);
+        }
+    }
+
+    // What can change while a window settles; read without sending messages.
+    static std::string Snapshot(HWND hwnd) {
+        std::string s = WindowText(hwnd) + '\x01' + Hex32(GetWindowLongA(hwnd, GWL_STYLE));
+        for (HWND c : Children(hwnd)) {
+            s += '\x01' + Number(GetDlgCtrlID(c)) + ' ' + Hex32(GetWindowLongA(c, GWL_STYLE)) +
+                 ' ' + WindowText(c);
+        }
+        return s;
+    }
+
+    // Waits until the window answers messages and keeps still for kSettleMs.
+    bool Settle(HWND hwnd, std::string* error) {
+        const DWORD start = GetTickCount();
+        std::string last;
+        DWORD stableSince = 0;
+        bool haveLast = false;
+        for (;;) {
+            const DWORD elapsed = GetTickCount() - start;
+            if (elapsed >= timeoutMs_) {
+                *error = "window does not respond within " + Number(timeoutMs_) + " ms";
+                return false;
+            }
+            if (!Ask(hwnd, WM_NULL, 0, 0, timeoutMs_ - elapsed, nullptr)) {
+                if (!IsWindow(hwnd)) {
+                    *error = "window closed";
+                    return false;
+                }
+                continue;
+            }
+            const std::string now = Snapshot(hwnd);
+            if (!haveLast || now != last) {
+                last = now;
+                haveLast = true;
+                stableSince = GetTickCount();
+            } else if (GetTickCount() - stableSince >= kSettleMs) {
+                return true;
+            }
+            Pump(kPollMs);
+        }
+    }
+
+    void BringToFront(HWND hwnd) {
+        if (GetForegroundWindow() == hwnd) return;
+        SetForegroundWindow(hwnd);
+        for (int i = 0; i < 40 && GetForegroundWindow() != hwnd; ++i) Pump(kPollMs);
+    }
+
+    int DefaultButton(HWND hwnd) {
+        DWORD_PTR r = 0;
+        if (!Ask(hwnd, DM_GETDEFID, 0, 0, 2000, &r) || HIWORD(r) != DC_HASDEFID) return 0;
+        return LOWORD(r);
+    }
+
+    int FocusId(HWND hwnd) {
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof info;
+        const DWORD tid = GetWindowThreadProcessId(hwnd, nullptr);
+        if (!GetGUIThreadInfo(tid, &info) || !info.hwndFocus) return 0;
+        if (GetParent(info.hwndFocus) != hwnd) return 0;
+        return GetDlgCtrlID(info.hwndFocus);
+    }
+
+    static bool IsIconStatic(HWND c) {
+        return ClassName(c) == "Static" && (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
+    }
+
+    // The read-out of a window. A message box is described by what its caller
+    // chose: caption, icon, text and buttons. Other windows (and a box read
+    // with "full") get every control with its class, style and state.
+    std::string Describe(HWND hwnd, bool full) {
+        const std::string kind = KindOf(hwnd);
+        const int defId = DefaultButton(hwnd);
+        std::string out;
+        if (kind == "box" && !full) {
+            out = "box " + currentLabel_;
+            out += "\n  caption " + QuoteText(WindowText(hwnd));
+            std::string icon = "none";
+            for (HWND c : Children(hwnd)) {
+                if (!IsIconStatic(c)) continue;
+                // A box without an icon keeps its icon static, hidden or empty.
+                DWORD_PTR handle = 0;
+                if ((GetWindowLongA(c, GWL_STYLE) & WS_VISIBLE) &&
+                    Ask(c, STM_GETICON, 0, 0, 2000, &handle) && handle)
+                    icon = IdentifyIcon(c);
+                break;
+            }
+            out += "\n  icon " + icon;
+            out += "\n  text " + QuoteText(WindowText(GetDlgItem(hwnd, kMessageTextId)));
+            for (HWND c : Children(hwnd)) {
+                if (ClassName(c) != "Button") continue;
+                const LONG style = GetWindowLongA(c, GWL_STYLE);
+                const int id = GetDlgCtrlID(c);
+                out += "\n  button " + Number(id) + " " + QuoteText(WindowText(c));
+                if (id == defId) out += " default";
+                if (!(style & WS_VISIBLE)) out += " hidden";
+                if (style & WS_DISABLED) out += " disabled";
+            }
+            return out;
+        }
+        out = kind + " " + currentLabel_ + " style " + Hex32(GetWindowLongA(hwnd, GWL_STYLE)) +
+              " exstyle " + Hex32(GetWindowLongA(hwnd, GWL_EXSTYLE));
+        out += "\n  caption " + QuoteText(WindowText(hwnd));
+        for (HWND c : Children(hwnd)) {
+            const LONG style = GetWindowLongA(c, GWL_STYLE);
+            out += "\n  control " + Number(GetDlgCtrlID(c)) + " " + ClassName(c) + " " +
+                   Hex32(style) + ((style & WS_VISIBLE) ? " visible" : " hidden") +
+                   ((style & WS_DISABLED) ? " disabled" : " enabled") + " " +
+                   QuoteText(WindowText(c));
+            if (IsIconStatic(c)) out += " icon " + IdentifyIcon(c);
+        }
+        out += "\n  default " + Number(defId);
+        out += "\n  focus " + Number(FocusId(hwnd));
+        return out;
+    }
+
+    std::string Read(bool full) {
+        if (!current_) return "no current window";
+        if (!IsWindow(current_)) return "the current window is gone";
+        BringToFront(current_);
+        std::string error;
+        if (!Settle(current_, &error)) return error;
+        Write(Describe(current_, full));
+        char name[64];
+        std::snprintf(name, sizeof name, "%s-%s", currentKind_.c_str(), currentLabel_.c_str());
+        return Screenshot(current_, name);
+    }
+
+    std::string Screenshot(HWND hwnd, const std::string& name) {
+        RECT r;
+        if (!GetWindowRect(hwnd, &r)) return "the window is gone";
+        return ScreenshotRect(r, name);
+    }
+
+    // Has the harness save the desktop pixels in `r` as SHOTDIR\NN-NAME.png.
+    std::string ScreenshotRect(RECT r, const std::string& name) {
+        if (shotDir_.empty()) return {};
+        const LONG sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
+        if (r.left < 0) r.left = 0;
+        if (r.top < 0) r.top = 0;
+        if (r.right > sw) r.right = sw;
+        if (r.bottom > sh) r.bottom = sh;
+        if (r.right <= r.left || r.bottom <= r.top) return "the window is off the screen";
+
+        char base[300];
+        std::snprintf(base, sizeof base, "%s\\%02d-%s", shotDir_.c_str(), ++shotCount_,
+                      name.c_str());
+        const std::string tmp = std::string(base) + ".tmp", req = std::string(base) + ".req",
+                          done = std::string(base) + ".done";
+        FILE* f = std::fopen(tmp.c_str(), "wb");
+        if (!f) return "cannot write " + tmp;
+        std::fprintf(f, "%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+        std::fclose(f);
+        if (!MoveFileA(tmp.c_str(), req.c_str())) return "cannot write " + req;
+        const DWORD start = GetTickCount();
+        while (GetFileAttributesA(done.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            if (GetTickCount() - start >= kShotTimeoutMs) return "the harness took no screenshot";
+            Pump(kPollMs);
+        }
+        DeleteFileA(done.c_str());
+        return {};
+    }
+
+    // Finds the button that `name` names (OK Cancel Abort Retry Ignore Yes No,
+    // or a control id) in the current window; it must be visible and enabled.
+    std::string FindButton(const std::string& name, HWND* found) {
+        static const struct {
+            const char* name;
+            int id;
+        } kButtons[] = {{"OK", IDOK},       {"Cancel", IDCANCEL}, {"Abort", IDABORT},
+                        {"Retry", IDRETRY}, {"Ignore", IDIGNORE}, {"Yes", IDYES},
+                        {"No", IDNO}};
+        int id = -1;
+        for (const auto& b : kButtons) {
+            if (name == b.name) id = b.id;
+        }
+        if (id < 0) {
+            char* end = nullptr;
+            id = static_cast<int>(std::strtol(name.c_str(), &end, 0));
+            if (name.empty() || *end) return "unknown button " + name;
+        }
+        if (!current_ || !IsWindow(current_)) return "no current window";
+        HWND button = GetDlgItem(current_, id);
+        if (!button || ClassName(button) != "Button") return "no button " + name;
+        const LONG style = GetWindowLongA(button, GWL_STYLE);
+        if (!(style & WS_VISIBLE)) return "button " + name + " is hidden";
+        if (style & WS_DISABLED) return "button " + name + " is disabled";
+        *found = button;
+        return {};
+    }
+
+    std::string Press(const std::string& name) {
+        HWND button = nullptr;
+        const std::string error = FindButton(name, &button);
+        if (!error.empty()) return error;
+        BringToFront(current_);
+        PostMessageA(button, BM_CLICK, 0, 0);
+        return {};
+    }
+
+    std::string Key(const std::string& name) {
+        WORD vk = 0;
+        if (name == "Enter") vk = VK_RETURN;
+        if (name == "Esc") vk = VK_ESCAPE;
+        if (name == "Tab") vk = VK_TAB;
+        if (name == "Space") vk = VK_SPACE;
+        if (!vk) return "unknown key " + name;
+        if (!current_ || !IsWindow(current_)) return "no current window";
+        BringToFront(current_);
+        if (GetForegroundWindow() != current_) return "cannot bring the window to the front";
+        INPUT in[2] = {};
+        in[0].type = in[1].type = INPUT_KEYBOARD;
+        in[0].ki.wVk = in[1].ki.wVk = vk;
+        in[0].ki.wScan = in[1].ki.wScan = static_cast<WORD>(MapVirtualKeyA(vk, 0));
+        in[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        if (SendInput(2, in, sizeof(INPUT)) != 2) return "the key could not be sent";
+        return {};
+    }
+
+    // Closes the current window through its close box. The box must be there:
+    // the window is asked which part of it lies under points of its caption's
+    // right end. The close command is then posted as the box sends it. (A
+    // real mouse click is not used: Wine moves its cursor asynchronously, so
+    // clicks land unreliably.)
+    std::string CloseBox() {
+        if (!current_ || !IsWindow(current_)) return "no current window";
+        BringToFront(current_);
+        RECT r;
+        GetWindowRect(current_, &r);
+        const int y =
+            r.top + GetSystemMetrics(SM_CYFIXEDFRAME) + GetSystemMetrics(SM_CYCAPTION) / 2;
+        bool found = false;
+        for (int x = r.right - 1; !found && x > r.right - 80 && x > r.left; --x) {
+            DWORD_PTR hit = 0;
+            if (!Ask(current_, WM_NCHITTEST, 0, MAKELPARAM(x, y), 2000, &hit)) break;
+            found = hit == HTCLOSE;
+        }
+        if (!found) return "the window has no close box";
+        PostMessageA(current_, WM_SYSCOMMAND, SC_CLOSE, 0);
+        return {};
+    }
+
+    // Looks for an icon where the system draws a window's small icon, in the
+    // left part of its caption. The icon is tried as LoadIcon gives it, drawn
+    // at the small size, and as its own small image, since the program under
+    // test may hand either to WM_SETICON.
+    std::string CaptionIcon(const std::vector<std::string>& w) {
+        if (!current_ || !IsWindow(current_)) return "no current window";
+        const int cx = GetSystemMetrics(SM_CXSMICON), cy = GetSystemMetrics(SM_CYSMICON);
+        HMODULE module = nullptr;
+        LPCSTR id = nullptr;
+        if (w.size() == 2) {
+            for (const auto& s : kStandardIcons) {
+                if (w[1] == s.name) id = s.id;
+            }
+            if (!id) return "unknown icon " + w[1];
+        } else {
+            char* end = nullptr;
+            const long number = std::strtol(w[2].c_str(), &end, 0);
+            if (w[2].empty() || *end || number <= 0 || number > 0xFFFF)
+                return "bad icon id " + w[2];
+            id = MAKEINTRESOURCEA(number);
+            module = LoadLibraryExA(w[1].c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+            if (!module) return "cannot load " + w[1];
+        }
+        HICON big = LoadIconA(module, id);
+        HICON small =
+            static_cast<HICON>(LoadImageA(module, id, IMAGE_ICON, cx, cy, module ? 0 : LR_SHARED));
+        std::string error;
+        bool found = false;
+        bool settled = false;
+        if (big || small) {
+            BringToFront(current_);
+            settled = Settle(current_, &error);
+        } else {
+            error = "no icon " + w.back() + (module ? " in " + w[1] : "");
+        }
+        if (settled) {
+            RECT r;
+            GetWindowRect(current_, &r);
+            const LONG height = GetSystemMetrics(SM_CYCAPTION) + 2 * GetSystemMetrics(SM_CYFRAME);
+            if (r.right > r.left + 4 * cx) r.right = r.left + 4 * cx;
+            if (r.bottom > r.top + height) r.bottom = r.top + height;
+            Canvas shot(r.right - r.left, r.bottom - r.top);
+            if (CaptureScreen(r, &shot)) {
+                found = (big && IconProbe(big, cx, cy).FoundIn(shot)) ||
+                        (small && IconProbe(small, cx, cy).FoundIn(shot));
+            }
+        }
+        if (small && module) DestroyIcon(small);
+        if (module) FreeLibrary(module);
+        if (!settled) return error;
+        Write(std::string("caption-icon ") + (found ? "found" : "missing"));
+        return {};
+    }
+
+    std::string WaitGone() {
+        if (!current_) return "no current window";
+        const DWORD start = GetTickCount();
+        while (IsWindow(current_) && IsWindowVisible(current_)) {
+            if (GetTickCount() - start >= timeoutMs_)
+                return "the window is still there after " + Number(timeoutMs_) + " ms";
+            Pump(kPollMs);
+        }
+        current_ = nullptr;
+        return {};
+    }
+
+    std::string WaitExit(const std::string& label) {
+        Process* p = Find(label);
+        if (!p) return label.empty() ? "no program started" : "no process " + label;
+        const DWORD start = GetTickCount();
+        while (!Ended(*p)) {
+            Process* owner = nullptr;
+            if (HWND hwnd = NewWindow(p->label, &owner)) {
+                seen_.insert(hwnd);
+                current_ = hwnd;
+                currentLabel_ = owner->label;
+                currentKind_ = KindOf(hwnd);
+                std::string error;
+                if (Settle(hwnd, &error)) Write(Describe(hwnd, false));
+                return "a " + currentKind_ + " appeared while waiting for " + p->label + " to end";
+            }
+            if (GetTickCount() - start >= timeoutMs_)
+                return p->label + " still runs after " + Number(timeoutMs_) + " ms";
+            Pump(kPollMs);
+        }
+        Write("exit " + p->label);
+        return {};
+    }
+
+    std::string ExitCode(const std::string& label) {
+        Process* p = Find(label);
+        if (!p) return label.empty() ? "no program started" : "no process " + label;
+        DWORD code = 0;
+        if (!Ended(*p) || !GetExitCodeProcess(p->handle, &code)) return p->label + " has not ended";
+        Write("exit-code " + p->label + " " + Number(code));
+        return {};
+    }
+
+    std::string MakeWindow(const std::string& title) {
+        static bool registered = false;
+        HINSTANCE instance = GetModuleHandleA(nullptr);
+        if (!registered) {
+            WNDCLASSA wc = {};
+            wc.lpfnWndProc = OwnWindowProc;
+            wc.hInstance = instance;
+            wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+            wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+            wc.lpszClassName = kOwnWindowClass;
+            if (!RegisterClassA(&wc)) return "cannot register the window class";
+            registered = true;
+        }
+        // Kept in a corner, away from the centred boxes and dialogs.
+        const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
+        HWND hwnd = CreateWindowExA(0, kOwnWindowClass, title.c_str(),
+                                    WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE, sw - 240, sh - 60, 240,
+                                    60, nullptr, nullptr, instance, nullptr);
+        if (!hwnd) return "cannot create the window";
+        ownWindows_.push_back(hwnd);
+        Pump(kPollMs);
+        return {};
+    }
+
+    FILE* transcript_;
+    std::string shotDir_;
+    int shotCount_ = 0;
+    DWORD timeoutMs_ = kDefaultTimeoutMs;
+    std::vector<Process> procs_;
+    std::set<HWND> seen_;
+    std::vector<HWND> ownWindows_;
+    HWND current_ = nullptr;
+    std::string currentLabel_, currentKind_;
+};
+
+std::string ReadFile(const char* path, bool* ok) {
+    std::string text;
+    FILE* f = std::fopen(path, "rb");
+    *ok = f != nullptr;
+    if (!f) return text;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    std::fclose(f);
+    return text;
+}
+
+}  // namespace
+}  // namespace morivane::e2e
+
+int main(int argc, char** argv) {
+    using namespace morivane::e2e;
+    if (argc < 3 || argc > 4) {
+        std::fprintf(stderr, "usage: morivane-e2e-driver SCRIPT TRANSCRIPT [SHOTDIR]\n");
+        return 2;
+    }
+    bool ok = false;
+    const std::string text = ReadFile(argv[1], &ok);
+    if (!ok) {
+        std::fprintf(stderr, "driver: cannot read %s\n", argv[1]);
+        return 2;
+    }
+    const ParsedScript script = ParseScript(text);
+    if (!script.error.empty()) {
+        std::fprintf(stderr, "driver: %s line %d: %s\n", argv[1], script.errorLine,
+                     script.error.c_str());
+        return 2;
+    }
+    FILE* transcript = std::fopen(argv[2], "wb");
+    if (!transcript) {
+        std::fprintf(stderr, "driver: cannot write %s\n", argv[2]);
+        return 2;
+    }
+    int status;
+    {
+        Driver driver(transcript, argc == 4 ? argv[3] : "");
+        status = driver.Run(script.steps);
+    }
+    std::fclose(transcript);
+    return status;
+}
