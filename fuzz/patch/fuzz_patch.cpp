@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "decode/bytes.h"
+#include "decode/hf.h"
 #include "patch/diff_patcher.h"
 #include "patch/memory_payload_store.h"
 #include "patch/sabunn_script.h"
