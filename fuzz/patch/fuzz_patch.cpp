@@ -14,6 +14,22 @@
 #include "patch/sabunn_script.h"
 #include "tests/patch/memory_file_system.h"
 
+namespace {
+
+// Tiny inputs may legitimately describe huge files (a unit size of a gigabyte
+// makes a one-byte old file a gigabyte image). The fuzzer caps memory and disk
+// so that such inputs take the out-of-memory and disk-full paths quickly
+// instead of allocating for real.
+constexpr std::size_t kMemoryCap = 16u << 20;
+constexpr std::size_t kDiskCap = 4u << 20;
+
+void* CappedCalloc(std::size_t count, std::size_t size) {
+    if (size != 0 && count > kMemoryCap / size) return nullptr;
+    return std::calloc(count, size);
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace morivane;
     if (size < 2) return 0;
@@ -24,9 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     testing::MemoryFileSystem files;
     files.Put("old", testing::Bytes(old, old + oldLength));
+    files.diskSpace = kDiskCap;
     MemoryPayloadStore store;
     store.Add(130, payload);
-    DiffPatcher patcher(files, store);
+    DiffPatcher patcher(files, store, CappedCalloc);
     const int result = patcher.Patch("old", "new", 130);
     if (result != 0 && result != 10 && result != 11 && result != 12 && result != 13) std::abort();
     if (patcher.HoldsFiles() || patcher.HoldsBlocks()) std::abort();
