@@ -34,6 +34,11 @@ class OutputFile {
     // written or the close failed. Destroying an unclosed file closes it and
     // ignores the outcome.
     virtual bool Close() = 0;
+    // Makes everything written so far durable: out of the program's buffers
+    // and the system's cache onto the medium, so that it survives a power
+    // failure (fflush and fsync; FlushFileBuffers). False when that failed or
+    // is not offered; the file stays open for further writes either way.
+    virtual bool Sync() { return false; }
 };
 
 class FileSystem {
@@ -59,6 +64,20 @@ class FileSystem {
     // Sets the last-access and last-modification times to `unixSeconds`
     // (seconds since 1970-01-01 00:00:00 UTC), leaving the creation time alone.
     virtual bool SetTimes(const std::string& path, std::int64_t unixSeconds) = 0;
+
+    // Durability, for a run that must be recoverable after a power failure.
+    // A file system that cannot make data durable keeps these defaults, which
+    // say so.
+    //
+    // Makes the content of the closed file at `path` durable. False when the
+    // file cannot be opened or the system reports a failure.
+    virtual bool SyncFile(const std::string& /*path*/) { return false; }
+    // Makes the entries of the directory `path` durable: the files created,
+    // deleted and renamed in it so far. A trailing separator is allowed.
+    // True also where the system offers no way to ask for this and writes
+    // directories through on its own terms (the Win32 file system), false
+    // when the directory cannot be opened or the system reports a failure.
+    virtual bool SyncDirectory(const std::string& /*path*/) { return false; }
 };
 
 }  // namespace morivane

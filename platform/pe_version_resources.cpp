@@ -80,8 +80,8 @@ bool PeVersionResources::QueryVersionValue(const void* block, const std::string&
     std::uint8_t* const noRoom = base + 3 * root;  // always a NUL
     if (!value->isText) {
         *data = value->bytes.empty() ? noRoom : value->bytes.data();
-        *length = static_cast<std::uint32_t>(
-            std::min<std::size_t>(value->length, value->bytes.size()));
+        *length =
+            static_cast<std::uint32_t>(std::min<std::size_t>(value->length, value->bytes.size()));
         return true;
     }
 

@@ -10,6 +10,15 @@
 // as it was (content, attributes and times), "Clone.tmp" is removed and
 // Version is not written. The originals are deleted only after all five files
 // are in place and Version has been written.
+//
+// Interruptions: the run keeps the record of update/update_record.h
+// ("Clone.rec"), each entry durable before the step it announces, so that
+// RecoverInterruptedUpdate at the next start can put the installation back
+// (or, after the commit, finish the run). The record is removed when the run
+// ends with nothing to undo; it stays when a rollback could not put every
+// original back, and when the commit entry could not be made durable (the
+// run then stops with 12 and leaves the files as they are, since whether it
+// committed is known only to what the disk holds).
 #pragma once
 
 #include <cstdint>
@@ -79,9 +88,11 @@ struct UpdateContext {
 // installation directory `installDirectory` (with its trailing backslash).
 // Shows status 52 and hides Cancel first, holds the wait cursor throughout,
 // and ends with the status it returns: 53 after success; 12 for an empty or
-// over-long path, an executable named like the temporary file, or a file that
-// cannot be replaced; the patcher's 10 to 13 when a patch fails. The result
-// of the version record is not examined.
+// over-long path, an executable named like the temporary file, a record of
+// an earlier run still present (nothing is touched then), or a file that
+// cannot be replaced or made durable; 11 when the record cannot be created;
+// the patcher's 10 to 13 when a patch fails. The result of the version
+// record is not examined.
 int RunUpdate(const UpdateContext& context, const std::string& bootPath,
               const std::string& installDirectory, UpdateView& view);
 

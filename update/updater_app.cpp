@@ -1,6 +1,7 @@
 #include "update/updater_app.h"
 
 #include "ui/catalogue.h"
+#include "update/update_record.h"
 
 namespace morivane {
 
@@ -51,6 +52,15 @@ void UpdaterApp::RunStartup() {
     if (!host.ReadBootPath(kProductName, bootPath)) return ShowErrorBox(IDS_NOT_INSTALLED);
     if (!host.ReadInstallDirectory(kProductName, installDirectory)) {
         return ShowErrorBox(IDS_NOT_INSTALLED);
+    }
+    // An update run that was interrupted is undone (or, past its commit,
+    // finished) before anything looks at the files, so that the check below
+    // sees the executable the installation really has. It shows nothing: an
+    // installation that cannot be put in order is reported as one that may
+    // be broken, to be reinstalled, and the record stays for another try.
+    if (services_.files != nullptr && RecoverInterruptedUpdate(*services_.files, installDirectory,
+                                                               &host) == RecoveryResult::kBlocked) {
+        return ShowErrorBox(IDS_INSTALL_BROKEN);
     }
     if (const int refusal = CheckInstalledVersion(host, bootPath); refusal != 0) {
         return ShowErrorBox(refusal);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/file_system.h"
 #include "update/application.h"
 #include "update/host_environment.h"
 #include "update/system_api.h"
@@ -36,6 +37,9 @@ struct StartupServices {
     VersionResources& versions;
     Desktop& desktop;
     UpdateDialogRunner& dialog;
+    // The installation's files, for the recovery of an interrupted run;
+    // null leaves recovery out.
+    FileSystem* files = nullptr;
 };
 
 // Tells the installed executable's FileVersion text apart: 0 for the version
@@ -57,8 +61,11 @@ class UpdaterApp : public Application {
     static UpdaterApp* Current();
 
     // The start-up sequence. Refusals are one error box (no owner, default
-    // caption, MB_OK | MB_ICONERROR) with a catalogue text; nothing is
-    // written anywhere. Always returns false.
+    // caption, MB_OK | MB_ICONERROR) with a catalogue text. Nothing is
+    // written, except that the record of an interrupted update run, once the
+    // installation directory is known and before the FileVersion is read, is
+    // recovered silently (and, when that cannot be done, refused with 7,
+    // keeping the record for the next start). Always returns false.
     bool InitInstance() override;
 
     // Null until start-up creates it; deleted with the application object.

@@ -1,5 +1,10 @@
 // The FileSystem seam on POSIX systems, with the C library's streams for the
 // two files the patcher uses. Paths are passed to the system as they are.
+// Output files' Sync is fflush and fsync.
+//
+// For the interruption tests, MORIVANE_TEST_KILL_AT_OPERATION=N in the
+// environment makes the process kill itself with SIGKILL just before its N-th
+// changing file operation (see posix_file_system.cpp).
 #pragma once
 
 #include <cstddef>
@@ -35,6 +40,11 @@ class PosixFileSystem : public FileSystem {
     bool Move(const std::string& from, const std::string& to) override;
     // utimensat() with both times at `unixSeconds`, whole seconds.
     bool SetTimes(const std::string& path, std::int64_t unixSeconds) override;
+    // open() and fsync() of the file.
+    bool SyncFile(const std::string& path) override;
+    // open() and fsync() of the directory; true also where the file system
+    // cannot sync directories (EINVAL).
+    bool SyncDirectory(const std::string& path) override;
 
   private:
     std::size_t writeBuffer_;

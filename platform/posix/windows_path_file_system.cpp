@@ -7,7 +7,9 @@ namespace morivane {
 
 namespace {
 
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char FoldAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string Fold(const std::string& name) {
     std::string folded = name;
@@ -51,24 +53,25 @@ WindowsPathFileSystem::WindowsPathFileSystem(FileSystem& real, std::string root)
     prefix_ = root_ + '\\';
 }
 
-std::string WindowsPathFileSystem::FindEntry(const std::string& directory,
-                                             const std::string& name) {
+WindowsPathFileSystem::Lookup WindowsPathFileSystem::FindEntry(const std::string& directory,
+                                                               const std::string& name) {
     struct stat st;
-    if (lstat(Join(directory, name).c_str(), &st) == 0) return name;
+    if (lstat(Join(directory, name).c_str(), &st) == 0) return {name, false};
 
     DirectoryStream dir(directory);
     if (dir.get() == nullptr) return {};
-    std::string match;
+    Lookup found;
     int matches = 0;
     while (const dirent* entry = readdir(dir.get())) {
         if (SameFolded(entry->d_name, name)) {
-            match = entry->d_name;
+            found.entry = entry->d_name;
             ++matches;
         }
     }
     // Two entries that differ only in case cannot both be the file Windows
     // would open; taking either could patch the wrong one.
-    return matches == 1 ? match : std::string();
+    if (matches > 1) return {std::string(), true};
+    return found;
 }
 
 std::string WindowsPathFileSystem::RealPath(const std::string& path) {
@@ -86,13 +89,13 @@ std::string WindowsPathFileSystem::RealPath(const std::string& path) {
 
         folded += '\\';
         folded += Fold(name);
-        std::string entry = FindEntry(real, name);
-        if (!entry.empty()) {
+        const Lookup lookup = FindEntry(real, name);
+        std::string entry = name;
+        if (!lookup.entry.empty()) {
+            entry = lookup.entry;
             foundAt_[folded] = entry;
-        } else if (auto it = foundAt_.find(folded); it != foundAt_.end()) {
+        } else if (auto it = foundAt_.find(folded); !lookup.ambiguous && it != foundAt_.end()) {
             entry = it->second;
-        } else {
-            entry = name;
         }
         real = Join(real, entry);
     }
@@ -107,7 +110,9 @@ std::unique_ptr<OutputFile> WindowsPathFileSystem::CreateForWriting(const std::s
     return real_.CreateForWriting(RealPath(path));
 }
 
-bool WindowsPathFileSystem::Exists(const std::string& path) { return real_.Exists(RealPath(path)); }
+bool WindowsPathFileSystem::Exists(const std::string& path) {
+    return real_.Exists(RealPath(path));
+}
 
 bool WindowsPathFileSystem::IsWritable(const std::string& path) {
     return real_.IsWritable(RealPath(path));
@@ -117,7 +122,9 @@ bool WindowsPathFileSystem::MakeWritable(const std::string& path) {
     return real_.MakeWritable(RealPath(path));
 }
 
-bool WindowsPathFileSystem::Delete(const std::string& path) { return real_.Delete(RealPath(path)); }
+bool WindowsPathFileSystem::Delete(const std::string& path) {
+    return real_.Delete(RealPath(path));
+}
 
 bool WindowsPathFileSystem::Move(const std::string& from, const std::string& to) {
     const std::string realFrom = RealPath(from);
@@ -126,6 +133,14 @@ bool WindowsPathFileSystem::Move(const std::string& from, const std::string& to)
 
 bool WindowsPathFileSystem::SetTimes(const std::string& path, std::int64_t unixSeconds) {
     return real_.SetTimes(RealPath(path), unixSeconds);
+}
+
+bool WindowsPathFileSystem::SyncFile(const std::string& path) {
+    return real_.SyncFile(RealPath(path));
+}
+
+bool WindowsPathFileSystem::SyncDirectory(const std::string& path) {
+    return real_.SyncDirectory(RealPath(path));
 }
 
 }  // namespace morivane

@@ -16,7 +16,8 @@
 // so new files (the temporary file, moved-aside originals) get the name the
 // run chose. A file that was found under another case and has since been
 // moved or deleted is recreated under that same real name, so replacing
-// "IOBJECTC.TIL" leaves "IOBJECTC.TIL", not a second "Iobjectc.til".
+// "IOBJECTC.TIL" leaves "IOBJECTC.TIL", not a second "Iobjectc.til". Names
+// that are ambiguous stay as given: no candidate is picked.
 //
 // Paths that do not start with the virtual prefix are passed on unchanged.
 #pragma once
@@ -50,11 +51,16 @@ class WindowsPathFileSystem final : public FileSystem {
     bool Delete(const std::string& path) override;
     bool Move(const std::string& from, const std::string& to) override;
     bool SetTimes(const std::string& path, std::int64_t unixSeconds) override;
+    bool SyncFile(const std::string& path) override;
+    bool SyncDirectory(const std::string& path) override;
 
   private:
-    // The entry of real directory `directory` that `name` refers to: the
-    // exact name, else the single case-folded match, else empty.
-    static std::string FindEntry(const std::string& directory, const std::string& name);
+    // What a name is in one real directory.
+    struct Lookup {
+        std::string entry;       // the exact name, or the one case-folded match
+        bool ambiguous = false;  // no exact name, but several folded matches
+    };
+    static Lookup FindEntry(const std::string& directory, const std::string& name);
 
     FileSystem& real_;
     std::string root_;

@@ -35,7 +35,8 @@ Win32System theSystem(GetModuleHandleA(nullptr));
 Win32FileSystem theFiles;
 ResourcePayloadStore thePayloads(GetModuleHandleA(nullptr));
 Win32DialogRunner theDialogRunner(theFiles, thePayloads);
-UpdaterApp theApp(StartupServices{theSystem, theSystem, theSystem, theSystem, theDialogRunner});
+UpdaterApp theApp(StartupServices{theSystem, theSystem, theSystem, theSystem, theDialogRunner,
+                                  &theFiles});
 
 }  // namespace
 }  // namespace morivane

@@ -88,6 +88,10 @@ class Win32OutputFile final : public OutputFile {
 
     bool Close() override { return file_.Close(); }
 
+    // WriteFile hands the data to the system at once; FlushFileBuffers then
+    // writes the file's cached data and its directory entry to the disk.
+    bool Sync() override { return file_ && FlushFileBuffers(file_.get()) != FALSE; }
+
   private:
     FileHandle file_;
 };
@@ -146,6 +150,22 @@ bool Win32FileSystem::SetTimes(const std::string& path, std::int64_t unixSeconds
     if (!file) return false;
     const bool set = SetFileTime(file.get(), nullptr, &time, &time) != FALSE;
     return file.Close() && set;
+}
+
+bool Win32FileSystem::SyncFile(const std::string& path) {
+    // FlushFileBuffers needs a handle with write access.
+    FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    const bool flushed = FlushFileBuffers(file.get()) != FALSE;
+    return file.Close() && flushed;
+}
+
+bool Win32FileSystem::SyncDirectory(const std::string&) {
+    // Windows 95, 98 and Me cannot open a directory as a file, so there is no
+    // handle to flush; their file system writes directory changes back on
+    // its own schedule.
+    return true;
 }
 
 }  // namespace morivane

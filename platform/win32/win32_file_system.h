@@ -1,7 +1,8 @@
 // The FileSystem seam over the Win32 ANSI file calls that Windows 95 has:
 // CreateFileA, ReadFile, WriteFile, GetFileSize, GetFileAttributesA,
-// SetFileAttributesA, DeleteFileA, MoveFileA and SetFileTime. Paths are
-// passed to the system as they are, in its ANSI code page.
+// SetFileAttributesA, DeleteFileA, MoveFileA, SetFileTime and
+// FlushFileBuffers. Paths are passed to the system as they are, in its ANSI
+// code page.
 #pragma once
 
 #include "platform/file_system.h"
@@ -27,6 +28,11 @@ class Win32FileSystem final : public FileSystem {
     // SetFileTime on the last-access and last-write times; the creation time
     // is left alone.
     bool SetTimes(const std::string& path, std::int64_t unixSeconds) override;
+    // Opens the file for writing and calls FlushFileBuffers on it.
+    bool SyncFile(const std::string& path) override;
+    // Nothing to do on Windows 95/98/Me, which cannot flush a directory:
+    // always true.
+    bool SyncDirectory(const std::string& path) override;
 };
 
 }  // namespace morivane

@@ -8,6 +8,7 @@
 #include "patch/sabunn_script.h"
 #include "tests/update/fake_file_system.h"
 #include "tests/update/fake_system.h"
+#include "update/update_record.h"
 
 namespace morivane {
 namespace {
@@ -230,11 +231,19 @@ TEST(UpdateRun, AnOriginalWhoseWayBackIsBlockedIsKeptAside) {
     inst.ExpectUntouched(0);
     for (std::size_t row = 2; row < 5; ++row) inst.ExpectUntouched(row);
     EXPECT_FALSE(inst.files.Has(kTargets[1]));
-    // The original's content survives under its aside name.
-    const std::vector<std::string> left = inst.Leftovers();
-    ASSERT_EQ(left.size(), 1u);
-    EXPECT_EQ(inst.files.At(left[0]).content, Original(1));
+    // The original's content survives under its aside name, and the record
+    // stays with it so that the next start can put it back.
+    EXPECT_EQ(inst.Leftovers(),
+              (std::vector<std::string>{kDir + "Clone.rec", kDir + "Clone2.bak"}));
+    EXPECT_EQ(inst.files.At(kDir + "Clone2.bak").content, Original(1));
     EXPECT_FALSE(inst.VersionWritten());
+
+    // Once the way is free, the next start's recovery finishes the undo.
+    inst.files.moveFails = nullptr;
+    EXPECT_EQ(RecoverInterruptedUpdate(inst.files, kDir, inst.host.get()),
+              RecoveryResult::kRolledBack);
+    for (std::size_t row = 0; row < 5; ++row) inst.ExpectUntouched(row);
+    EXPECT_TRUE(inst.Leftovers().empty());
 }
 
 TEST(UpdateRun, AReplacedFileThatCannotBeRemovedDuringUndoKeepsItsOriginalAside) {
@@ -244,9 +253,22 @@ TEST(UpdateRun, AReplacedFileThatCannotBeRemovedDuringUndoKeepsItsOriginalAside)
     EXPECT_EQ(inst.Run(), IDS_OUT_OF_MEMORY);
     inst.ExpectUntouched(0);
     for (std::size_t row = 2; row < 5; ++row) inst.ExpectUntouched(row);
-    const std::vector<std::string> left = inst.Leftovers();
-    ASSERT_EQ(left.size(), 1u);
-    EXPECT_EQ(inst.files.At(left[0]).content, Original(1));
+    EXPECT_EQ(inst.Leftovers(),
+              (std::vector<std::string>{kDir + "Clone.rec", kDir + "Clone2.bak"}));
+    EXPECT_EQ(inst.files.At(kDir + "Clone2.bak").content, Original(1));
+
+    // While the record is there, a run touches nothing; the recovery at the
+    // next start puts the original back once the new file can go.
+    const auto log = inst.files.log.size();
+    EXPECT_EQ(inst.Run(), IDS_UPDATE_FAILED);
+    EXPECT_EQ(inst.files.log.size(), log);
+    EXPECT_EQ(RecoverInterruptedUpdate(inst.files, kDir, inst.host.get()),
+              RecoveryResult::kBlocked);
+    inst.files.undeletable.clear();
+    EXPECT_EQ(RecoverInterruptedUpdate(inst.files, kDir, inst.host.get()),
+              RecoveryResult::kRolledBack);
+    for (std::size_t row = 0; row < 5; ++row) inst.ExpectUntouched(row);
+    EXPECT_TRUE(inst.Leftovers().empty());
 }
 
 TEST(UpdateRun, NamesAlreadyTakenAreSkippedNotDeleted) {

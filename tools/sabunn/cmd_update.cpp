@@ -27,6 +27,7 @@
 #include "tools/sabunn/file_io.h"
 #include "ui/catalogue.h"
 #include "update/host_environment.h"
+#include "update/update_record.h"
 #include "update/update_run.h"
 #include "update/updater_app.h"
 
@@ -191,9 +192,8 @@ std::optional<Payloads> OpenPayloads(const UpdateOptions& options, FileSystem& f
         if (module.empty()) {
             std::string where;
             for (const std::string& t : tried) where += "\n  " + t;
-            ReportError("no payloads: " + std::string(kUpdaterFileName) +
-                        " was not found at" + where +
-                        "\nPass --payloads MODULE (a built " + kUpdaterFileName +
+            ReportError("no payloads: " + std::string(kUpdaterFileName) + " was not found at" +
+                        where + "\nPass --payloads MODULE (a built " + kUpdaterFileName +
                         ") or --payloads DIR (a directory of <id>.sabunn files).");
             return std::nullopt;
         }
@@ -275,6 +275,25 @@ int RunUpdateCommand(const UpdateOptions& options) {
         bootPath = installDirectory + bootPath;
     }
 
+    // An earlier run that was interrupted is undone (or, past its commit,
+    // finished) before the check, as the Windows updater does at its start.
+    RecoveryResult recovery;
+    {
+        UninterruptibleRun hold;
+        recovery = RecoverInterruptedUpdate(files, installDirectory, nullptr);
+    }
+    if (recovery == RecoveryResult::kBlocked) {
+        ReportError("an interrupted update could not be put in order; its record " +
+                    files.RealPath(installDirectory + kRecordFileName) + " is kept");
+        ShowMessage(IDS_INSTALL_BROKEN);
+        return IDS_INSTALL_BROKEN;
+    }
+    if (recovery == RecoveryResult::kRolledBack) {
+        std::printf("An interrupted update was undone.\n");
+    } else if (recovery == RecoveryResult::kCompleted) {
+        std::printf("An interrupted update was completed.\n");
+    }
+
     // The start-up check: 1, 0, 0, 1 goes on; 1, 0, 0, 2 or anything else is
     // refused, as is an executable whose FileVersion cannot be read.
     NoOsInfo os;
@@ -321,8 +340,7 @@ int RunUpdateCommand(const UpdateOptions& options) {
 
     TerminalView view;
     const UpdateContext context{
-        files, WithProgress(FreshDiffPatcher(files, *payloads->store), installDirectory),
-        nullptr};
+        files, WithProgress(FreshDiffPatcher(files, *payloads->store), installDirectory), nullptr};
     int result = 0;
     {
         UninterruptibleRun hold;
@@ -346,8 +364,9 @@ void AddUpdateCommand(CLI::App& app, int* exitCode) {
         ->add_option("--install-dir", options->installDirectory,
                      "The installation directory (holding Morivane.exe and dat/)")
         ->required();
-    update->add_option("--exe", options->executable,
-                       "The executable, relative to the installation directory or absolute")
+    update
+        ->add_option("--exe", options->executable,
+                     "The executable, relative to the installation directory or absolute")
         ->capture_default_str();
     update->add_option("--payloads", options->payloads,
                        "A built MorivaneUpdate.exe, or a directory of <id>.sabunn files "

@@ -1,0 +1,365 @@
+// `sabunn update` run as a program on temporary copies of the demo
+// installation: the update itself, each refusal, and failures part-way
+// through that must leave the installation exactly as it was.
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
+
+#include "tests/sabunn_update/update_test_support.h"
+
+namespace morivane::updatetest {
+namespace {
+
+// 1998-10-15 15:00:00 UTC, the stamp every replaced file carries.
+constexpr std::int64_t kStamp = 908463600;
+
+std::string Quote(const fs::path& p) {
+    return "'" + p.string() + "'";
+}
+
+std::string Utf16(const std::string& ascii) {
+    std::string u;
+    for (char c : ascii) {
+        u += c;
+        u += '\0';
+    }
+    return u;
+}
+
+// Rewrites the FileVersion text of the executable at `exe` in place: the
+// value after the UTF-16 key "FileVersion" becomes `text`, padded with NUL
+// units to the old length so that no block moves.
+void PatchFileVersion(const fs::path& exe, const std::string& from, const std::string& text) {
+    std::string bytes = Slurp(exe);
+    const std::string key = Utf16("FileVersion") + std::string(2, '\0');
+    const std::size_t at = bytes.find(key);
+    ASSERT_NE(at, std::string::npos);
+    ASSERT_EQ(bytes.find(key, at + 1), std::string::npos) << "FileVersion stored twice";
+    const std::size_t value = bytes.find(Utf16(from), at + key.size());
+    ASSERT_NE(value, std::string::npos);
+    ASSERT_LT(value - at, 32u) << "the value does not follow its key";
+    ASSERT_LE(text.size(), from.size());
+    std::string replacement = Utf16(text);
+    replacement.resize(from.size() * 2, '\0');
+    bytes.replace(value, replacement.size(), replacement);
+    Spit(exe, bytes);
+}
+
+// A snapshot with permission bits and times left out: what the updated
+// installation shares with the demo's new tree.
+Snapshot NamesAndContents(const fs::path& root) {
+    Snapshot s = Take(root, false);
+    for (auto& [name, e] : s) e.mode = 0;
+    return s;
+}
+
+class UpdateCli : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (!DemoBuilt()) GTEST_SKIP() << "the demo product is not built in " << kDemoDir;
+        ASSERT_FALSE(tmp_.path().empty());
+        inst_ = tmp_.path() / "inst";
+        fs::copy(kDemoDir / "old", inst_, fs::copy_options::recursive);
+    }
+
+    RunResult Update(const fs::path& dir, const std::string& extra = DemoPayloads() + " --yes") {
+        return RunCommand(Quote(kSabunn) + " update --install-dir " + Quote(dir) + " " + extra,
+                          tmp_.path());
+    }
+    static std::string DemoPayloads() { return "--payloads " + Quote(kDemoDir / "payloads"); }
+
+    // The five files carry the stamp as both times (checked before anything
+    // reads them) and the tree matches the demo's new one.
+    static void ExpectUpdated(const fs::path& dir) {
+        for (const std::string& f : kFiveFiles) {
+            struct stat st;
+            ASSERT_EQ(::stat((dir / f).c_str(), &st), 0) << f;
+            EXPECT_EQ(st.st_mtime, kStamp) << f;
+            EXPECT_EQ(st.st_atime, kStamp) << f;
+        }
+        EXPECT_EQ(Differences(NamesAndContents(kDemoDir / "new"), NamesAndContents(dir)), "");
+    }
+
+    // Runs with `extra` and expects `status` with the tree unchanged.
+    void ExpectUntouched(const std::string& extra, int status, const std::string& outPart = "") {
+        const Snapshot before = Take(inst_);
+        const RunResult r = Update(inst_, extra);
+        EXPECT_EQ(r.status, status) << r.out << r.err;
+        EXPECT_NE(r.out.find(outPart), std::string::npos) << r.out;
+        EXPECT_EQ(Differences(before, Take(inst_)), "");
+    }
+
+    TempDir tmp_;
+    fs::path inst_;
+};
+
+TEST_F(UpdateCli, UpdatesTheDemoInstallationOnceAndThenRefusesWith8) {
+    const RunResult r = Update(inst_);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    ExpectUpdated(inst_);
+    for (int i = 0; i < 5; ++i) {
+        const std::string line = "[" + std::to_string(i + 1) + "/5] ";
+        EXPECT_NE(r.out.find(line), std::string::npos) << line;
+    }
+    EXPECT_NE(r.out.find("[2/5] dat\\Iobjectc.til (payload 137) ... rebuilt"), std::string::npos);
+    EXPECT_NE(r.out.find("message 52: アップデートを実行中です"), std::string::npos);
+    EXPECT_NE(r.out.find("message 53: アップデートを終了しました。 (The update has finished.)"),
+              std::string::npos);
+    EXPECT_NE(r.out.find("Version is recorded only by the Windows updater"), std::string::npos);
+
+    ExpectUntouched(DemoPayloads() + " --yes", 8, "FileVersion \"1, 0, 0, 2\"");
+}
+
+// Cases that change the copy before the run: the start-up refusals, and
+// failures part-way through that the run must undo.
+struct Damage {
+    const char* name;
+    std::function<void(const fs::path& inst)> apply;
+    int status;
+    const char* outPart;  // shows where the run stopped
+};
+
+class UpdateRefused : public UpdateCli, public testing::WithParamInterface<Damage> {};
+
+TEST_P(UpdateRefused, LeavesTheInstallationAsItWas) {
+    GetParam().apply(inst_);
+    ExpectUntouched(DemoPayloads() + " --yes", GetParam().status, GetParam().outPart);
+}
+
+const Damage kDamages[] = {
+    {"ExecutableMissing", [](const fs::path& d) { fs::remove(d / "Morivane.exe"); }, 7, ""},
+    {"ExecutableCutShort", [](const fs::path& d) { fs::resize_file(d / "Morivane.exe", 4096); }, 7,
+     ""},
+    {"NoFileVersionText",
+     [](const fs::path& d) {
+         std::string b = Slurp(d / "Morivane.exe");
+         const std::size_t at = b.find(Utf16("FileVersion"));
+         ASSERT_NE(at, std::string::npos);
+         b[at + 2 * 10] = 'X';  // "FileVersioX"
+         Spit(d / "Morivane.exe", b);
+     },
+     7, ""},
+    {"VersionWithoutBlanks",
+     [](const fs::path& d) { PatchFileVersion(d / "Morivane.exe", "1, 0, 0, 1", "1,0,0,1"); }, 9,
+     "FileVersion \"1,0,0,1\""},
+    {"OtherBuild",
+     [](const fs::path& d) { PatchFileVersion(d / "Morivane.exe", "1, 0, 0, 1", "1, 0, 0, 3"); }, 9,
+     ""},
+    {"FourthFileMissing", [](const fs::path& d) { fs::remove(d / "dat/Iobjecte.til"); }, 10,
+     "[3/5] dat\\Iobjecto.til (payload 138) ... rebuilt\n"
+     "[4/5] dat\\Iobjecte.til (payload 139) ... failed with message 10"},
+    {"DataFileIsADirectory",
+     [](const fs::path& d) {
+         fs::remove(d / "dat/Iobjecto.til");
+         fs::create_directory(d / "dat/Iobjecto.til");
+         Spit(d / "dat/Iobjecto.til/inside", "x");
+     },
+     10, "[3/5] dat\\Iobjecto.til (payload 138) ... failed with message 10"},
+    {"ReadOnlyExecutableAndMissingLastFile",
+     [](const fs::path& d) {
+         fs::permissions(d / "Morivane.exe", fs::perms(0444));
+         fs::remove(d / "dat/Iobjecth.til");
+     },
+     10, "[5/5] dat\\Iobjecth.til (payload 140) ... failed with message 10"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Each, UpdateRefused, testing::ValuesIn(kDamages),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(UpdateCli, RefusesAMissingDirectoryWith7) {
+    const RunResult r = Update(tmp_.path() / "absent");
+    EXPECT_EQ(r.status, 7) << r.err;
+    EXPECT_NE(r.err.find("message 7: "), std::string::npos) << r.err;
+}
+
+TEST_F(UpdateCli, ReadOnlyDataDirectoryUndoesTheReplacedExecutable) {
+    Immutable hold(inst_ / "dat");
+    if (!hold.ok()) GTEST_SKIP() << "cannot set the immutable attribute here";
+    // The executable is rebuilt and replaced first; the first data file then
+    // cannot be moved aside.
+    ExpectUntouched(DemoPayloads() + " --yes", 12,
+                    "[2/5] dat\\Iobjectc.til (payload 137) ... rebuilt");
+}
+
+TEST_F(UpdateCli, ReadOnlyInstallationDirectoryCannotTakeTheTemporaryFile) {
+    Immutable hold(inst_);
+    if (!hold.ok()) GTEST_SKIP() << "cannot set the immutable attribute here";
+    ExpectUntouched(DemoPayloads() + " --yes", 11,
+                    "[1/5] Morivane.exe (payload 130) ... failed with message 11");
+}
+
+// A tmpfs of its own, unmounted at the end.
+class Tmpfs {
+  public:
+    explicit Tmpfs(const fs::path& at) : at_(at) {
+        fs::create_directory(at_);
+        mounted_ = ::mount("tmpfs", at_.c_str(), "tmpfs", 0, "size=64m") == 0;
+    }
+    ~Tmpfs() {
+        if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
+    }
+    Tmpfs(const Tmpfs&) = delete;
+    Tmpfs& operator=(const Tmpfs&) = delete;
+    bool mounted() const { return mounted_; }
+    std::uint64_t UsedBytes() const {
+        struct statvfs v;
+        if (::statvfs(at_.c_str(), &v) != 0) return 0;
+        return (v.f_blocks - v.f_bfree) * v.f_frsize;
+    }
+    bool Resize(std::uint64_t bytes) {
+        const std::string options = "size=" + std::to_string(bytes);
+        return ::mount("tmpfs", at_.c_str(), "tmpfs", MS_REMOUNT, options.c_str()) == 0;
+    }
+
+  private:
+    fs::path at_;
+    bool mounted_ = false;
+};
+
+TEST_F(UpdateCli, DiskFullAtTheThirdFileUndoesTheFirstTwo) {
+    Tmpfs disk(tmp_.path() / "disk");
+    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    inst_ = tmp_.path() / "disk" / "inst";
+    fs::copy(kDemoDir / "old", inst_, fs::copy_options::recursive);
+
+    // Room for the new executable and the new Iobjectc.til beside the
+    // originals (which stay until the end), but not for the third file's
+    // 824,736 bytes.
+    auto pages = [](std::uint64_t n) { return (n + 4095) / 4096 * 4096; };
+    const std::uint64_t room = pages(fs::file_size(kDemoDir / "new/Morivane.exe")) +
+                               pages(fs::file_size(kDemoDir / "new/dat/Iobjectc.til")) + 256 * 1024;
+    ASSERT_TRUE(disk.Resize(disk.UsedBytes() + room));
+    ExpectUntouched(DemoPayloads() + " --yes", 12,
+                    "[2/5] dat\\Iobjectc.til (payload 137) ... rebuilt\n"
+                    "[3/5] dat\\Iobjecto.til (payload 138) ... failed with message 12");
+}
+
+TEST_F(UpdateCli, FindsNamesInAnyCaseAndKeepsThem) {
+    fs::rename(inst_ / "dat", inst_ / "DAT");
+    fs::rename(inst_ / "DAT/Iobjectc.til", inst_ / "DAT/IOBJECTC.TIL");
+    fs::rename(inst_ / "DAT/Iobjecto.til", inst_ / "DAT/iobjecto.til");
+    fs::rename(inst_ / "Morivane.exe", inst_ / "MORIVANE.EXE");
+
+    // A failure at the last file puts every name back as it was.
+    const std::string last = Slurp(inst_ / "DAT/Iobjecth.til");
+    fs::remove(inst_ / "DAT/Iobjecth.til");
+    ExpectUntouched(DemoPayloads() + " --yes", 10,
+                    "[4/5] dat\\Iobjecte.til (payload 139) ... rebuilt");
+    Spit(inst_ / "DAT/Iobjecth.til", last);
+
+    const RunResult r = Update(inst_);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    // Updated under the names the installation had.
+    const fs::path renamed = tmp_.path() / "renamed";
+    fs::create_directories(renamed / "dat");
+    const std::pair<const char*, const char*> names[] = {{"MORIVANE.EXE", "Morivane.exe"},
+                                                         {"DAT/IOBJECTC.TIL", "dat/Iobjectc.til"},
+                                                         {"DAT/iobjecto.til", "dat/Iobjecto.til"},
+                                                         {"DAT/Iobjecte.til", "dat/Iobjecte.til"},
+                                                         {"DAT/Iobjecth.til", "dat/Iobjecth.til"}};
+    for (const auto& [have, want] : names) {
+        ASSERT_TRUE(fs::is_regular_file(inst_ / have)) << have;
+        fs::copy_file(inst_ / have, renamed / want);
+    }
+    EXPECT_EQ(fs::directory_entry(inst_ / "DAT").is_directory(), true);
+    EXPECT_EQ(std::distance(fs::directory_iterator(inst_), fs::directory_iterator()), 2);
+    EXPECT_EQ(std::distance(fs::directory_iterator(inst_ / "DAT"), fs::directory_iterator()), 4);
+    EXPECT_EQ(Differences(NamesAndContents(kDemoDir / "new"), NamesAndContents(renamed)), "");
+}
+
+TEST_F(UpdateCli, PayloadsThatCannotBeHadTouchNothing) {
+    ExpectUntouched("--payloads " + Quote(tmp_.path() / "nothing.exe") + " --yes", 1);
+    const fs::path partial = tmp_.path() / "partial";
+    fs::copy(kDemoDir / "payloads", partial);
+    fs::remove(partial / "139.sabunn");
+    ExpectUntouched("--payloads " + Quote(partial) + " --yes", 12);
+    // Not a module: the demo's data file.
+    ExpectUntouched("--payloads " + Quote(inst_ / "dat/Iobjecte.til") + " --yes", 1);
+}
+
+TEST_F(UpdateCli, TakesThePayloadsBuiltIntoTheUpdater) {
+    if (const std::string why = UpdaterMismatch(); !why.empty()) GTEST_SKIP() << why;
+    const RunResult r = Update(inst_, "--payloads " + Quote(kUpdaterExe) + " --yes");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    ExpectUpdated(inst_);
+
+    // By default, the updater beside the sabunn binary.
+    const fs::path bin = tmp_.path() / "bin";
+    fs::create_directory(bin);
+    fs::copy_file(kSabunn, bin / "sabunn");
+    fs::copy_file(kUpdaterExe, bin / "MorivaneUpdate.exe");
+    const fs::path second = tmp_.path() / "second";
+    fs::copy(kDemoDir / "old", second, fs::copy_options::recursive);
+    const RunResult s = RunCommand(
+        Quote(bin / "sabunn") + " update --yes --install-dir " + Quote(second), tmp_.path());
+    ASSERT_EQ(s.status, 0) << s.out << s.err;
+    EXPECT_NE(s.out.find("payloads: " + (bin / "MorivaneUpdate.exe").string()), std::string::npos)
+        << s.out;
+    ExpectUpdated(second);
+}
+
+// Runs sabunn on a terminal of its own, answering the confirmation question
+// with `answer`; returns the exit status and everything the terminal showed.
+std::pair<int, std::string> RunOnTerminal(const fs::path& inst, const std::string& answer) {
+    const std::string dir = inst.string();
+    const std::string payloads = (kDemoDir / "payloads").string();
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid < 0) return {-2, "forkpty failed"};
+    if (pid == 0) {
+        ::execl(kSabunn, kSabunn, "update", "--install-dir", dir.c_str(), "--payloads",
+                payloads.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::string shown;
+    bool answered = false;
+    for (;;) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 60000) <= 0) {
+            ::kill(pid, SIGKILL);
+            break;
+        }
+        char buffer[4096];
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n <= 0) break;  // EIO once the program has ended
+        shown.append(buffer, static_cast<std::size_t>(n));
+        if (!answered && shown.find("[y/N]") != std::string::npos) {
+            answered = ::write(master, answer.data(), answer.size()) ==
+                       static_cast<ssize_t>(answer.size());
+        }
+    }
+    ::close(master);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, shown};
+}
+
+TEST_F(UpdateCli, AsksOnATerminalAndNeedsYesWithoutOne) {
+    // No terminal and no --yes: refused.
+    ExpectUntouched(DemoPayloads(), 1);
+
+    const Snapshot before = Take(inst_);
+    auto [declined, shownNo] = RunOnTerminal(inst_, "n\n");
+    EXPECT_EQ(declined, 1) << shownNo;
+    EXPECT_NE(
+        shownNo.find("message 50: 安全のため、インストール前に他のすべてのプログラムを終了し"
+                     "てください。 (For safety, close all other programs before installing.)"),
+        std::string::npos)
+        << shownNo;
+    EXPECT_EQ(Differences(before, Take(inst_)), "");
+
+    auto [accepted, shownYes] = RunOnTerminal(inst_, "y\n");
+    EXPECT_EQ(accepted, 0) << shownYes;
+    ExpectUpdated(inst_);
+}
+
+}  // namespace
+}  // namespace morivane::updatetest

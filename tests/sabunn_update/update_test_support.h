@@ -1,0 +1,200 @@
+// Shared pieces of the `sabunn update` tests: where the built demo product and
+// updater are, a temporary directory per test, full snapshots of a directory
+// tree, and running the built sabunn binary.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace morivane::updatetest {
+
+namespace fs = std::filesystem;
+
+inline const fs::path kDemoDir = MORIVANE_DEMO_DIR;
+inline const fs::path kUpdaterExe = MORIVANE_UPDATER_EXE;
+inline constexpr const char* kSabunn = SABUNN_PATH;
+
+// The five files of an installation, as relative POSIX paths, in run order.
+inline const std::vector<std::string> kFiveFiles = {
+    "Morivane.exe", "dat/Iobjectc.til", "dat/Iobjecto.til", "dat/Iobjecte.til", "dat/Iobjecth.til"};
+inline const int kPayloadIds[] = {130, 137, 138, 139, 140};
+
+inline std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void Spit(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Whether the native build made the demo product (old, new and payloads).
+inline bool DemoBuilt() {
+    for (const std::string& f : kFiveFiles) {
+        if (!fs::exists(kDemoDir / "old" / f) || !fs::exists(kDemoDir / "new" / f)) return false;
+    }
+    for (int id : kPayloadIds) {
+        if (!fs::exists(kDemoDir / "payloads" / (std::to_string(id) + ".sabunn"))) return false;
+    }
+    return true;
+}
+
+// Empty when the built MorivaneUpdate.exe carries this build's demo payloads;
+// otherwise why not. The Win32 build stages the payloads it embeds into
+// res/payloads beside the executable, so those copies tell what it carries.
+inline std::string UpdaterMismatch() {
+    if (!fs::exists(kUpdaterExe)) return "no MorivaneUpdate.exe at " + kUpdaterExe.string();
+    for (int id : kPayloadIds) {
+        const std::string name = std::to_string(id) + ".sabunn";
+        const fs::path staged = kUpdaterExe.parent_path() / "payloads" / name;
+        if (!fs::exists(staged) || Slurp(staged) != Slurp(kDemoDir / "payloads" / name)) {
+            return kUpdaterExe.string() + " carries other payloads than this build's demo " +
+                   "product (payload " + std::to_string(id) + "); build it with " +
+                   "-DMORIVANE_PAYLOAD_DIR=" + (kDemoDir / "payloads").string();
+        }
+    }
+    return {};
+}
+
+// One entry of a snapshot: its kind and permission bits, and for a file its
+// content and modification time.
+struct Entry {
+    char kind = '?';  // 'f' file, 'd' directory, 'l' symbolic link
+    unsigned mode = 0;
+    std::string content;
+    std::int64_t mtime = 0;
+    bool operator==(const Entry&) const = default;
+};
+using Snapshot = std::map<std::string, Entry>;
+
+// Every entry under `root` by relative path. With `withTimes`, file
+// modification times are part of it.
+inline Snapshot Take(const fs::path& root, bool withTimes = true) {
+    Snapshot s;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        struct stat st;
+        if (::lstat(e.path().c_str(), &st) != 0) continue;
+        Entry entry;
+        entry.mode = st.st_mode & 07777;
+        if (S_ISDIR(st.st_mode)) {
+            entry.kind = 'd';
+        } else if (S_ISLNK(st.st_mode)) {
+            entry.kind = 'l';
+        } else {
+            entry.kind = 'f';
+            entry.content = Slurp(e.path());
+            if (withTimes) entry.mtime = st.st_mtime;
+        }
+        s[fs::relative(e.path(), root).string()] = entry;
+    }
+    return s;
+}
+
+// A readable account of how two snapshots differ, empty when they agree.
+inline std::string Differences(const Snapshot& expected, const Snapshot& actual) {
+    std::string d;
+    for (const auto& [name, e] : expected) {
+        auto it = actual.find(name);
+        if (it == actual.end()) {
+            d += "  missing: " + name + "\n";
+        } else if (!(it->second == e)) {
+            d += "  changed: " + name + (it->second.kind != e.kind ? " (kind)" : "") +
+                 (it->second.mode != e.mode ? " (mode)" : "") +
+                 (it->second.content != e.content ? " (content)" : "") +
+                 (it->second.mtime != e.mtime ? " (mtime)" : "") + "\n";
+        }
+    }
+    for (const auto& [name, e] : actual) {
+        if (!expected.count(name)) d += "  extra: " + name + "\n";
+    }
+    return d;
+}
+
+struct RunResult {
+    int status = -1;  // exit status, or -1 when the process did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs `command` through the shell, stdin from /dev/null, stdout and stderr
+// captured in files under `scratch`.
+inline RunResult RunCommand(const std::string& command, const fs::path& scratch) {
+    const fs::path out = scratch / "stdout.txt";
+    const fs::path err = scratch / "stderr.txt";
+    const std::string line =
+        command + " </dev/null >'" + out.string() + "' 2>'" + err.string() + "'";
+    const int raw = std::system(line.c_str());
+    RunResult r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = Slurp(out);
+    r.err = Slurp(err);
+    return r;
+}
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it at the end.
+class TempDir {
+  public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "sabunn_update_XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        if (!path_.empty()) fs::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& path() const { return path_; }
+
+  private:
+    fs::path path_;
+};
+
+// Sets the immutable attribute on a file or directory (nothing inside an
+// immutable directory can be created, removed or renamed, not even by root)
+// and clears it again at the end.
+class Immutable {
+  public:
+    explicit Immutable(const fs::path& path) : path_(path) { ok_ = Set(true); }
+    ~Immutable() {
+        if (ok_) Set(false);
+    }
+    Immutable(const Immutable&) = delete;
+    Immutable& operator=(const Immutable&) = delete;
+    bool ok() const { return ok_; }
+
+  private:
+    bool Set(bool on) {
+        const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return false;
+        int flags = 0;
+        bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        if (done) {
+            flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+            done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        }
+        ::close(fd);
+        return done;
+    }
+    fs::path path_;
+    bool ok_ = false;
+};
+
+}  // namespace morivane::updatetest
