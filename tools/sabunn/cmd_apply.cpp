@@ -1,10 +1,7 @@
 // sabunn apply: rebuilds a new file from an old file and a payload with the
 // updater's own patcher, so that a publisher sees exactly what an end user's
 // machine will produce.
-#include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <memory>
@@ -49,51 +46,6 @@ void ReportMessage(int number) {
     ReportError("message " + std::to_string(number) + ": " + text + " (" + entry->english + ")");
 }
 
-// A temporary file's name, unlinked on destruction unless it was renamed.
-class TemporaryFile {
-  public:
-    explicit TemporaryFile(std::string name) : name_(std::move(name)) {}
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    ~TemporaryFile() {
-        if (!kept_) ::unlink(name_.c_str());
-    }
-    const std::string& name() const { return name_; }
-    void Keep() { kept_ = true; }
-
-  private:
-    std::string name_;
-    bool kept_ = false;
-};
-
-// Reserves a hidden name beside `path` (same directory, so that the final
-// rename stays within one file system) and gives it the usual file mode.
-std::optional<std::string> ReserveTemporaryBeside(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (name.empty()) return std::nullopt;
-    std::string pattern = directory + "." + name + ".partial-XXXXXX";
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) return std::nullopt;
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    const bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
-    if (::close(fd) != 0 || !ok) {
-        ::unlink(pattern.c_str());
-        return std::nullopt;
-    }
-    return pattern;
-}
-
-// Pushes the finished file to the disk before it is renamed into place.
-bool SyncFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool synced = ::fsync(fd) == 0;
-    return ::close(fd) == 0 && synced;
-}
-
 int RunApply(const ApplyOptions& options) {
     PosixFileSystem files;
 
@@ -125,26 +77,25 @@ int RunApply(const ApplyOptions& options) {
     // The new file is written under a temporary name and renamed into place
     // only once complete, so a failure never leaves a partial NEW behind and
     // NEW may even name the old file.
-    const std::optional<std::string> reserved = ReserveTemporaryBeside(options.newFile);
-    if (!reserved) {
+    std::string error;
+    const std::unique_ptr<PendingFile> pending = PendingFile::Create(options.newFile, &error);
+    if (!pending) {
+        ReportError(error);
         ReportMessage(IDS_TEMP_CREATE_FAILED);
         return kExitFailure;
     }
-    TemporaryFile temporary(*reserved);
 
     DiffPatcher patcher(files, *store);
-    const int result = patcher.Patch(options.oldFile, temporary.name(), id);
+    const int result = patcher.Patch(options.oldFile, pending->name(), id);
     if (result != 0) {
         ReportMessage(result);
         return kExitFailure;
     }
-    if (!SyncFile(temporary.name()) ||
-        ::rename(temporary.name().c_str(), options.newFile.c_str()) != 0) {
-        ReportError("cannot put the new file in place at '" + options.newFile + "'");
+    if (!pending->Commit(&error)) {
+        ReportError(error);
         ReportMessage(IDS_UPDATE_FAILED);
         return kExitFailure;
     }
-    temporary.Keep();
     return kExitOk;
 }
 

@@ -40,24 +40,6 @@ class Descriptor {
     int fd_;
 };
 
-// A temporary file's name, unlinked when it goes out of scope unless the file
-// has been renamed into place.
-class TemporaryName {
-  public:
-    explicit TemporaryName(std::string name) : name_(std::move(name)) {}
-    TemporaryName(const TemporaryName&) = delete;
-    TemporaryName& operator=(const TemporaryName&) = delete;
-    ~TemporaryName() {
-        if (!kept_) ::unlink(name_.c_str());
-    }
-    const std::string& name() const { return name_; }
-    void Keep() { kept_ = true; }
-
-  private:
-    std::string name_;
-    bool kept_ = false;
-};
-
 // The directory part of `path` with its separator ("" for a bare name) and
 // the last component.
 std::pair<std::string, std::string> Split(const std::string& path) {
@@ -106,25 +88,49 @@ std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
     return data;
 }
 
-bool WriteFileAtomically(const std::string& path, ByteSpan data, std::string* error) {
+std::unique_ptr<PendingFile> PendingFile::Create(const std::string& path, std::string* error) {
     const auto [directory, name] = Split(path);
     if (name.empty()) {
         *error = "cannot write " + Quoted(path) + ": not a file name";
-        return false;
+        return nullptr;
     }
-    // A hidden name beside the target, so that the rename stays within one
-    // file system and a crash leaves only an obviously temporary file.
+    // A hidden name, so that a crash leaves only an obviously temporary file.
     std::string pattern = directory + "." + name + ".partial-XXXXXX";
     Descriptor fd(::mkstemp(pattern.data()));
     if (!fd.valid()) {
         *error = "cannot write " + Quoted(path) + ": " + Reason();
-        return false;
+        return nullptr;
     }
-    TemporaryName temporary(pattern);
-
+    std::unique_ptr<PendingFile> file(new PendingFile(path, pattern));
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    if (::fchmod(fd.get(), 0666 & ~mask) != 0) {
+    if (::fchmod(fd.get(), 0666 & ~mask) != 0 || !fd.Close()) {
+        *error = "cannot write " + Quoted(path) + ": " + Reason();
+        return nullptr;
+    }
+    return file;
+}
+
+PendingFile::~PendingFile() {
+    if (!committed_) ::unlink(name_.c_str());
+}
+
+bool PendingFile::Commit(std::string* error) {
+    Descriptor fd(::open(name_.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid() || ::fsync(fd.get()) != 0 || !fd.Close() ||
+        ::rename(name_.c_str(), target_.c_str()) != 0) {
+        *error = "cannot put the new file in place at " + Quoted(target_) + ": " + Reason();
+        return false;
+    }
+    committed_ = true;
+    return true;
+}
+
+bool WriteFileAtomically(const std::string& path, ByteSpan data, std::string* error) {
+    std::unique_ptr<PendingFile> pending = PendingFile::Create(path, error);
+    if (!pending) return false;
+    Descriptor fd(::open(pending->name().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    if (!fd.valid()) {
         *error = "cannot write " + Quoted(path) + ": " + Reason();
         return false;
     }
@@ -138,16 +144,11 @@ bool WriteFileAtomically(const std::string& path, ByteSpan data, std::string* er
         }
         done += static_cast<std::size_t>(put);
     }
-    if (::fsync(fd.get()) != 0 || !fd.Close()) {
+    if (!fd.Close()) {
         *error = "cannot write " + Quoted(path) + ": " + Reason();
         return false;
     }
-    if (::rename(temporary.name().c_str(), path.c_str()) != 0) {
-        *error = "cannot write " + Quoted(path) + ": " + Reason();
-        return false;
-    }
-    temporary.Keep();
-    return true;
+    return pending->Commit(error);
 }
 
 }  // namespace morivane::sabunn

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +18,32 @@ inline constexpr std::uint64_t kMaxFileSize = 0x7FFFFFFF;
 // directory, larger than kMaxFileSize) returns nothing and sets *error to a
 // sentence naming the path and the reason.
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, std::string* error);
+
+// A new file under a hidden temporary name beside `path` (same directory, so
+// the final rename stays within one file system) that takes `path`'s place
+// only when Commit succeeds; otherwise it is removed when the object goes.
+// The file gets mode 0666 less the umask.
+class PendingFile {
+  public:
+    // Null with *error naming `path` when the temporary file cannot be made.
+    static std::unique_ptr<PendingFile> Create(const std::string& path, std::string* error);
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+    ~PendingFile();
+
+    // The temporary file's own path, to be written by whoever fills it.
+    const std::string& name() const { return name_; }
+    // Pushes the finished file to the disk, then renames it over the target.
+    // False with *error set when either fails; the target is then untouched.
+    bool Commit(std::string* error);
+
+  private:
+    PendingFile(std::string target, std::string name)
+        : target_(std::move(target)), name_(std::move(name)) {}
+    std::string target_;
+    std::string name_;
+    bool committed_ = false;
+};
 
 // Writes `data` to `path` so that the file either keeps its old state or holds
 // exactly `data`: the bytes go to a new temporary file in the same directory,
