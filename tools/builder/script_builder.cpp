@@ -57,7 +57,7 @@ std::size_t CommonPrefix(const std::uint8_t* a, const std::uint8_t* b, std::size
 // chained by hash slot. Chains list offsets in increasing order.
 class OldIndex {
   public:
-    OldIndex(ByteSpan old, std::size_t unit) : old_(old), unit_(unit) {
+    OldIndex(ByteSpan old, std::size_t unit) {
         if (old.size() < unit) return;
         const std::size_t windows = old.size() - unit + 1;
         int bits = 10;
@@ -90,8 +90,6 @@ class OldIndex {
     std::uint32_t Next(std::uint32_t offset) const { return next_[offset]; }
 
   private:
-    ByteSpan old_;
-    std::size_t unit_;
     int shift_ = 64;
     std::vector<std::uint32_t> head_;
     std::vector<std::uint32_t> next_;
