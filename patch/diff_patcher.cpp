@@ -58,6 +58,16 @@ int DiffPatcher::Patch(const std::string& oldPath, const std::string& newPath, i
     const int loaded = Load(oldPath, newPath, payloadId);
     if (loaded != 0) return loaded;
     int result = Apply();
+    // The header's unit count is the length the script was made to rebuild.
+    // Runs that add up to another length mean a damaged run list (an entry
+    // changed in transit passes every bounds check), and the file they wrote
+    // must not be taken for the new version.
+    std::uint64_t written = 0;
+    for (std::int32_t i = 0; i < header.runCount; ++i) {
+        const std::int32_t r = runList[i];
+        written += static_cast<std::uint64_t>(r < 0 ? -r : r);
+    }
+    if (result == 0 && written != header.newUnitCount) result = IDS_UPDATE_FAILED;
     // A close that cannot flush the last buffered data loses part of the new
     // file, so it is a failed update like any short write.
     if (!Release() && result == 0) result = IDS_UPDATE_FAILED;

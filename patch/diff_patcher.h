@@ -14,6 +14,9 @@
 // and from Apply/Patch:
 //   12  a run writes short (every later run is still attempted), or the new
 //       file's last data cannot be flushed when it is closed
+// and from Patch alone:
+//   12  the runs add up to another unit count than the header's (Load and
+//       Apply keep that count without checking it)
 // Every failure after 11 leaves an empty new file behind. The patcher never
 // removes the new file; the caller does that after any non-zero result.
 #pragma once

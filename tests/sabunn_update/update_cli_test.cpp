@@ -6,8 +6,6 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
-#include <sys/mount.h>
-#include <sys/statvfs.h>
 
 #include <cerrno>
 #include <cstring>
@@ -17,9 +15,6 @@
 
 namespace morivane::updatetest {
 namespace {
-
-// 1998-10-15 15:00:00 UTC, the stamp every replaced file carries.
-constexpr std::int64_t kStamp = 908463600;
 
 std::string Quote(const fs::path& p) {
     return "'" + p.string() + "'";
@@ -51,14 +46,6 @@ void PatchFileVersion(const fs::path& exe, const std::string& from, const std::s
     replacement.resize(from.size() * 2, '\0');
     bytes.replace(value, replacement.size(), replacement);
     Spit(exe, bytes);
-}
-
-// A snapshot with permission bits and times left out: what the updated
-// installation shares with the demo's new tree.
-Snapshot NamesAndContents(const fs::path& root) {
-    Snapshot s = Take(root, false);
-    for (auto& [name, e] : s) e.mode = 0;
-    return s;
 }
 
 class UpdateCli : public testing::Test {
@@ -195,34 +182,6 @@ TEST_F(UpdateCli, ReadOnlyInstallationDirectoryCannotTakeTheTemporaryFile) {
     ExpectUntouched(DemoPayloads() + " --yes", 11,
                     "[1/5] Morivane.exe (payload 130) ... failed with message 11");
 }
-
-// A tmpfs of its own, unmounted at the end.
-class Tmpfs {
-  public:
-    explicit Tmpfs(const fs::path& at) : at_(at) {
-        fs::create_directory(at_);
-        mounted_ = ::mount("tmpfs", at_.c_str(), "tmpfs", 0, "size=64m") == 0;
-    }
-    ~Tmpfs() {
-        if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
-    }
-    Tmpfs(const Tmpfs&) = delete;
-    Tmpfs& operator=(const Tmpfs&) = delete;
-    bool mounted() const { return mounted_; }
-    std::uint64_t UsedBytes() const {
-        struct statvfs v;
-        if (::statvfs(at_.c_str(), &v) != 0) return 0;
-        return (v.f_blocks - v.f_bfree) * v.f_frsize;
-    }
-    bool Resize(std::uint64_t bytes) {
-        const std::string options = "size=" + std::to_string(bytes);
-        return ::mount("tmpfs", at_.c_str(), "tmpfs", MS_REMOUNT, options.c_str()) == 0;
-    }
-
-  private:
-    fs::path at_;
-    bool mounted_ = false;
-};
 
 TEST_F(UpdateCli, DiskFullAtTheThirdFileUndoesTheFirstTwo) {
     Tmpfs disk(tmp_.path() / "disk");

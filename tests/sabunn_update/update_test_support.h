@@ -1,14 +1,20 @@
 // Shared pieces of the `sabunn update` tests: where the built demo product and
 // updater are, a temporary directory per test, full snapshots of a directory
-// tree, and running the built sabunn binary.
+// tree, running the built sabunn binary (also under a file-size limit or as
+// another user), and small file systems of a test's own.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/fs.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +24,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +35,10 @@ namespace fs = std::filesystem;
 inline const fs::path kDemoDir = MORIVANE_DEMO_DIR;
 inline const fs::path kUpdaterExe = MORIVANE_UPDATER_EXE;
 inline constexpr const char* kSabunn = SABUNN_PATH;
+
+// 1998-10-15 15:00:00 UTC, the access and modification time every replaced
+// file carries.
+inline constexpr std::int64_t kStamp = 908463600;
 
 // The five files of an installation, as relative POSIX paths, in run order.
 inline const std::vector<std::string> kFiveFiles = {
@@ -106,6 +117,14 @@ inline Snapshot Take(const fs::path& root, bool withTimes = true) {
     return s;
 }
 
+// A snapshot with permission bits and times left out: what an updated
+// installation shares with the demo's new tree.
+inline Snapshot NamesAndContents(const fs::path& root) {
+    Snapshot s = Take(root, false);
+    for (auto& [name, e] : s) e.mode = 0;
+    return s;
+}
+
 // A readable account of how two snapshots differ, empty when they agree.
 inline std::string Differences(const Snapshot& expected, const Snapshot& actual) {
     std::string d;
@@ -128,6 +147,7 @@ inline std::string Differences(const Snapshot& expected, const Snapshot& actual)
 
 struct RunResult {
     int status = -1;  // exit status, or -1 when the process did not exit normally
+    int signal = 0;   // the signal that ended it, when one did
     std::string out;
     std::string err;
 };
@@ -142,6 +162,63 @@ inline RunResult RunCommand(const std::string& command, const fs::path& scratch)
     const int raw = std::system(line.c_str());
     RunResult r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
+    r.out = Slurp(out);
+    r.err = Slurp(err);
+    return r;
+}
+
+// What a child started by RunProgram is given besides its arguments.
+struct ChildOptions {
+    // RLIMIT_FSIZE in bytes. SIGXFSZ is ignored in the child, so a write past
+    // the limit fails with EFBIG instead of ending the process.
+    std::optional<rlim_t> fileSizeLimit;
+    // Runs as this user and group, with no supplementary groups (needs root).
+    std::optional<uid_t> uid;
+    std::optional<gid_t> gid;
+};
+
+// The unprivileged account that root tests switch to.
+inline constexpr uid_t kNobody = 65534;
+
+// Runs `argv` directly (no shell), stdin from /dev/null, stdout and stderr
+// captured in files under `scratch`. The output files are opened before the
+// child changes user, so `scratch` need not be writable by that user.
+inline RunResult RunProgram(const std::vector<std::string>& argv, const fs::path& scratch,
+                            const ChildOptions& options = {}) {
+    const fs::path out = scratch / "stdout.txt";
+    const fs::path err = scratch / "stderr.txt";
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (in < 0 || o < 0 || e < 0) ::_exit(126);
+        ::dup2(in, 0);
+        ::dup2(o, 1);
+        ::dup2(e, 2);
+        ::unsetenv("MORIVANE_TEST_KILL_AT_OPERATION");
+        if (options.fileSizeLimit) {
+            ::signal(SIGXFSZ, SIG_IGN);  // kept across exec
+            const rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+        }
+        if (options.gid && (::setgroups(0, nullptr) != 0 ||
+                            ::setresgid(*options.gid, *options.gid, *options.gid) != 0)) {
+            ::_exit(126);
+        }
+        if (options.uid && ::setresuid(*options.uid, *options.uid, *options.uid) != 0) ::_exit(126);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    RunResult r;
+    int raw = 0;
+    if (pid < 0 || ::waitpid(pid, &raw, 0) != pid) return r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
     r.out = Slurp(out);
     r.err = Slurp(err);
     return r;
@@ -195,6 +272,46 @@ class Immutable {
     }
     fs::path path_;
     bool ok_ = false;
+};
+
+// A tmpfs of its own, unmounted at the end. Its size and inode count can be
+// changed while files are on it, which is how tests give a run exactly the
+// room they want.
+class Tmpfs {
+  public:
+    explicit Tmpfs(const fs::path& at, const std::string& options = "size=64m") : at_(at) {
+        fs::create_directories(at_);
+        mounted_ = ::mount("tmpfs", at_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    }
+    ~Tmpfs() {
+        if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
+    }
+    Tmpfs(const Tmpfs&) = delete;
+    Tmpfs& operator=(const Tmpfs&) = delete;
+    bool mounted() const { return mounted_; }
+    const fs::path& path() const { return at_; }
+    // Bytes of file data on it (whole pages).
+    std::uint64_t UsedBytes() const {
+        struct statvfs v;
+        if (::statvfs(at_.c_str(), &v) != 0) return 0;
+        return (v.f_blocks - v.f_bfree) * v.f_frsize;
+    }
+    // Inodes in use, its root directory included.
+    std::uint64_t UsedInodes() const {
+        struct statvfs v;
+        if (::statvfs(at_.c_str(), &v) != 0) return 0;
+        return v.f_files - v.f_ffree;
+    }
+    bool Resize(std::uint64_t bytes) { return Remount("size=" + std::to_string(bytes)); }
+    // Remounts with other options ("nr_inodes=N", "ro", ...). The kernel
+    // refuses a size or inode count below what is in use.
+    bool Remount(const std::string& options) {
+        return ::mount("tmpfs", at_.c_str(), "tmpfs", MS_REMOUNT, options.c_str()) == 0;
+    }
+
+  private:
+    fs::path at_;
+    bool mounted_ = false;
 };
 
 }  // namespace morivane::updatetest
