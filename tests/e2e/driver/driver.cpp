@@ -17,6 +17,8 @@
 //   wait-box [LABEL]        wait for a new message box; it becomes current
 //   wait-dialog [LABEL]     wait for a new dialog ("#32770", not a message box)
 //   wait-window [LABEL]     wait for any new top-level window
+//   select TITLE            make the visible top-level window of a started
+//                           process whose title is exactly TITLE current again
 //   read [full]             settle the current window, write it, screenshot it
 //   shot NAME               screenshot the current window as NN-NAME.png
 //   press BUTTON            click a visible, enabled button: OK Cancel Abort
@@ -33,6 +35,17 @@
 //   caption-icon FILE ID    ... or icon resource ID of the module FILE
 //   make-window TITLE       show a top-level window of the driver's own with
 //                           that title (stands for another running program)
+//   hold PATH none|read     open the file PATH for reading and keep it open
+//                           until "release PATH" or the driver's end; the
+//                           second word is what it lets others do at the same
+//                           time: nothing, or read (but not write or delete)
+//   release PATH            close a file that "hold" opened
+//   watch                   start watching the current window: every
+//                           millisecond the text and the visibility of each of
+//                           its controls are noted, without sending it a
+//                           message, so the changes made while it is busy show
+//   watched                 stop watching and write, for each control, the
+//                           values it went through (repeats folded into one)
 //   sleep MS                wait, still answering messages
 //
 // Transcript: each step is echoed as "> words", followed by what it observed.
@@ -46,8 +59,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/e2e/driver/script.h"
@@ -283,6 +298,130 @@ std::string IdentifyIcon(HWND control) {
     return "unknown";
 }
 
+// Notes, on a thread of its own, the values that the controls of one window
+// go through. GetWindowTextA and GetWindowLongA read what the system keeps for
+// a window of another process and send that process nothing, so a program
+// that holds its only thread in a long operation is still seen changing.
+class Watcher {
+  public:
+    explicit Watcher(HWND window) : window_(window) {
+        stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        primed_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (stop_ && primed_)
+            thread_ = CreateThread(nullptr, 0, &Watcher::ThreadMain, this, 0, nullptr);
+        // The watch counts as begun once the window's present state is noted.
+        if (thread_) WaitForSingleObject(primed_, 5000);
+    }
+    ~Watcher() {
+        Stop();
+        if (stop_) CloseHandle(stop_);
+        if (primed_) CloseHandle(primed_);
+    }
+    Watcher(const Watcher&) = delete;
+    Watcher& operator=(const Watcher&) = delete;
+
+    bool running() const { return thread_ != nullptr; }
+
+    // Ends the watch; afterwards the notes may be read.
+    void Stop() {
+        if (!thread_) return;
+        SetEvent(stop_);
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+        thread_ = nullptr;
+    }
+
+    // One line per control, in the order the controls were first seen, with
+    // its visibilities and then its texts, each run of repeats as one value:
+    // control 2 visible, hidden text "A", "B".
+    std::string Report() const {
+        std::string out;
+        for (const auto& c : controls_) {
+            out += "\n  control " + std::to_string(c.id);
+            for (size_t i = 0; i < c.shown.size(); ++i)
+                out += std::string(i ? ", " : " ") + (c.shown[i] ? "visible" : "hidden");
+            out += " text";
+            for (size_t i = 0; i < c.texts.size(); ++i)
+                out += std::string(i ? ", " : " ") + QuoteText(c.texts[i]);
+        }
+        return out;
+    }
+
+    // The screen pictures taken at each new state, oldest first.
+    const std::vector<std::unique_ptr<Canvas>>& captures() const { return captures_; }
+
+    // Milliseconds from the start of the watch to the last change seen.
+    DWORD lastChangeMs() const { return lastChangeMs_; }
+
+  private:
+    struct Control {
+        int id;
+        std::vector<bool> shown;
+        std::vector<std::string> texts;
+    };
+
+    static DWORD WINAPI ThreadMain(LPVOID self) {
+        static_cast<Watcher*>(self)->Loop();
+        return 0;
+    }
+
+    void Loop() {
+        const DWORD start = GetTickCount();
+        do {
+            if (!IsWindow(window_)) break;
+            bool anyChange = false;
+            for (HWND c = GetWindow(window_, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+                const int id = GetDlgCtrlID(c);
+                Control* control = nullptr;
+                for (auto& known : controls_) {
+                    if (known.id == id) control = &known;
+                }
+                if (!control) {
+                    controls_.push_back({id, {}, {}});
+                    control = &controls_.back();
+                }
+                const bool shown = (GetWindowLongA(c, GWL_STYLE) & WS_VISIBLE) != 0;
+                char buf[4096];
+                const int n = GetWindowTextA(c, buf, sizeof buf);
+                const std::string text(buf, n > 0 ? static_cast<size_t>(n) : 0);
+                bool changed = false;
+                if (control->shown.empty() || control->shown.back() != shown) {
+                    control->shown.push_back(shown);
+                    changed = true;
+                }
+                if (control->texts.empty() || control->texts.back() != text) {
+                    control->texts.push_back(text);
+                    changed = true;
+                }
+                if (changed) lastChangeMs_ = GetTickCount() - start;
+                if (changed) anyChange = true;
+            }
+            // The window as the screen shows it at each new state, taken at
+            // once: a program busy in one operation changes state faster than
+            // the harness can take screenshots.
+            if (anyChange && captures_.size() < kMaxCaptures) {
+                RECT r;
+                if (GetWindowRect(window_, &r) && r.right > r.left && r.bottom > r.top) {
+                    auto shot = std::make_unique<Canvas>(r.right - r.left, r.bottom - r.top);
+                    if (CaptureScreen(r, shot.get())) captures_.push_back(std::move(shot));
+                }
+            }
+            SetEvent(primed_);
+        } while (WaitForSingleObject(stop_, 1) == WAIT_TIMEOUT);
+        SetEvent(primed_);
+    }
+
+    static constexpr size_t kMaxCaptures = 16;
+
+    HWND window_;
+    std::vector<std::unique_ptr<Canvas>> captures_;
+    HANDLE stop_ = nullptr;
+    HANDLE primed_ = nullptr;
+    HANDLE thread_ = nullptr;
+    std::vector<Control> controls_;
+    DWORD lastChangeMs_ = 0;
+};
+
 struct Process {
     std::string label;
     HANDLE handle = nullptr;
@@ -313,6 +452,7 @@ class Driver {
         : transcript_(transcript), shotDir_(std::move(shotDir)) {}
     ~Driver() {
         for (auto& p : procs_) CloseHandle(p.handle);
+        for (auto& h : held_) CloseHandle(h.second);
         for (HWND w : ownWindows_) DestroyWindow(w);
     }
     Driver(const Driver&) = delete;
@@ -385,6 +525,11 @@ class Driver {
         if (verb == "wait-exit" && argc <= 1) return WaitExit(arg(1));
         if (verb == "exit-code" && argc <= 1) return ExitCode(arg(1));
         if (verb == "make-window" && argc == 1) return MakeWindow(w[1]);
+        if (verb == "select" && argc == 1) return Select(w[1]);
+        if (verb == "hold" && argc == 2) return Hold(w[1], w[2]);
+        if (verb == "release" && argc == 1) return Release(w[1]);
+        if (verb == "watch" && argc == 0) return Watch();
+        if (verb == "watched" && argc == 0) return Watched();
         if (verb == "caption-icon" && (argc == 1 || argc == 2)) return CaptionIcon(w);
         return "unknown step or wrong number of words: " + verb;
     }
@@ -637,6 +782,39 @@ class Driver {
         return {};
     }
 
+    // Saves pixels as SHOTDIR\NN-NAME.bmp (32 bits, top-down); the harness
+    // turns it into a PNG after the run.
+    std::string SaveBitmap(const Canvas& shot, const std::string& name) {
+        if (shotDir_.empty()) return {};
+        char path[300];
+        std::snprintf(path, sizeof path, "%s\\%02d-%s.bmp", shotDir_.c_str(), ++shotCount_,
+                      name.c_str());
+        const DWORD pixels = static_cast<DWORD>(shot.width()) * shot.height() * 4;
+        BITMAPFILEHEADER file = {};
+        BITMAPINFOHEADER info = {};
+        file.bfType = 0x4D42;  // "BM"
+        file.bfOffBits = sizeof file + sizeof info;
+        file.bfSize = file.bfOffBits + pixels;
+        info.biSize = sizeof info;
+        info.biWidth = shot.width();
+        info.biHeight = -shot.height();
+        info.biPlanes = 1;
+        info.biBitCount = 32;
+        info.biCompression = BI_RGB;
+        FILE* f = std::fopen(path, "wb");
+        if (!f) return std::string("cannot write ") + path;
+        bool ok = std::fwrite(&file, sizeof file, 1, f) == 1 &&
+                  std::fwrite(&info, sizeof info, 1, f) == 1;
+        for (int y = 0; ok && y < shot.height(); ++y) {
+            for (int x = 0; ok && x < shot.width(); ++x) {
+                const DWORD p = shot.pixel(x, y);
+                ok = std::fwrite(&p, 4, 1, f) == 1;
+            }
+        }
+        if (std::fclose(f) != 0) ok = false;
+        return ok ? std::string() : std::string("cannot write ") + path;
+    }
+
     // Finds the button that `name` names (OK Cancel Abort Retry Ignore Yes No,
     // or a control id) in the current window; it must be visible and enabled.
     std::string FindButton(const std::string& name, HWND* found) {
@@ -838,6 +1016,79 @@ class Driver {
         return {};
     }
 
+    std::string Select(const std::string& title) {
+        for (HWND hwnd : TopLevelWindows()) {
+            if (!IsWindowVisible(hwnd) || WindowText(hwnd) != title) continue;
+            DWORD pid = 0;
+            GetWindowThreadProcessId(hwnd, &pid);
+            for (auto& p : procs_) {
+                if (p.pid != pid) continue;
+                seen_.insert(hwnd);
+                current_ = hwnd;
+                currentLabel_ = p.label;
+                currentKind_ = KindOf(hwnd);
+                Write("selected " + currentKind_ + " " + p.label);
+                return {};
+            }
+        }
+        return "no window titled " + QuoteText(title);
+    }
+
+    std::string Hold(const std::string& path, const std::string& share) {
+        DWORD mode = 0;
+        if (share == "read")
+            mode = FILE_SHARE_READ;
+        else if (share != "none")
+            return "unknown sharing " + share + " (none or read)";
+        for (const auto& h : held_) {
+            if (h.first == path) return path + " is already held";
+        }
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, mode, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return "cannot open " + path + " (error " + Number(GetLastError()) + ")";
+        held_.push_back({path, file});
+        return {};
+    }
+
+    std::string Release(const std::string& path) {
+        for (auto it = held_.begin(); it != held_.end(); ++it) {
+            if (it->first == path) {
+                CloseHandle(it->second);
+                held_.erase(it);
+                return {};
+            }
+        }
+        return path + " is not held";
+    }
+
+    std::string Watch() {
+        if (!current_ || !IsWindow(current_)) return "no current window";
+        if (watcher_) return "already watching";
+        watcher_ = std::make_unique<Watcher>(current_);
+        if (!watcher_->running()) {
+            watcher_.reset();
+            return "cannot start watching";
+        }
+        watchLabel_ = currentLabel_;
+        return {};
+    }
+
+    std::string Watched() {
+        if (!watcher_) return "not watching";
+        watcher_->Stop();
+        Write("watched " + watchLabel_ + watcher_->Report());
+        int n = 0;
+        for (const auto& shot : watcher_->captures()) {
+            const std::string error = SaveBitmap(*shot, "watch-" + watchLabel_ + "-" + Number(++n));
+            if (!error.empty()) return error;
+        }
+        std::fprintf(stderr, "driver: last change seen %lu ms after the watch began\n",
+                     watcher_->lastChangeMs());
+        watcher_.reset();
+        return {};
+    }
+
     FILE* transcript_;
     std::string shotDir_;
     int shotCount_ = 0;
@@ -845,6 +1096,9 @@ class Driver {
     std::vector<Process> procs_;
     std::set<HWND> seen_;
     std::vector<HWND> ownWindows_;
+    std::vector<std::pair<std::string, HANDLE>> held_;
+    std::unique_ptr<Watcher> watcher_;
+    std::string watchLabel_;
     HWND current_ = nullptr;
     std::string currentLabel_, currentKind_;
 };

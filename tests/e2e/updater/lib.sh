@@ -1,0 +1,121 @@
+# Shell helpers shared by the updater scenarios' setup and check scripts and
+# by scripts/demo-run. Sourced, never run. Callers set WINEPREFIX (and, for
+# the scenarios, E2E_OUT); Wine runs in the caller's locale (ja_JP.UTF-8 for
+# a Japanese system).
+#
+# Paths: Windows paths are given as UTF-8 text ("C:\ソフト\Morivane.exe"); Wine
+# keeps file names in UTF-8 on the Linux side and converts registry text to
+# and from code page 932 for the program, so ソ (UTF-8 e3 82 bd) reaches the
+# updater as the bytes 83 5c.
+
+# The registry key of the product.
+MORIVANE_KEY='HKLM\Software\KESTRON\Morivane'
+# The five files the update rewrites, relative to the installation directory.
+MORIVANE_FILES=(Morivane.exe dat/Iobjectc.til dat/Iobjecto.til dat/Iobjecte.til dat/Iobjecth.til)
+# 1998-10-15 15:00:00 UTC, the time stamp of every replaced file.
+MORIVANE_STAMP=908463600
+
+e2e_fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# The Linux path of a Windows path "X:\a\b": the drive's folder from the
+# prefix's dosdevices, then the components.
+e2e_unix_path() {
+  local win=$1 letter rest root
+  letter=$(printf '%s' "${win:0:1}" | tr 'A-Z' 'a-z')
+  [ "${win:1:1}" = : ] || e2e_fail "not a drive path: $win"
+  rest=${win:2}
+  root=$(readlink -f -- "$WINEPREFIX/dosdevices/$letter:") || e2e_fail "no drive $letter: in the prefix"
+  printf '%s%s' "$root" "$(printf '%s' "$rest" | tr '\\' /)"
+}
+
+# One registry value's data as UTF-8, or nothing (and status 1) when the key
+# or the value is missing. reg.exe writes in the console code page, which is
+# the ANSI code page of the locale Wine runs in.
+e2e_reg_value() {
+  local key=$1 name=$2 cp out
+  cp=$(e2e_codepage)
+  out=$(wine reg query "$key" /v "$name" 2>/dev/null | iconv -f "$cp" -t UTF-8 | tr -d '\r') || return 1
+  printf '%s\n' "$out" | awk -v name="$name" '
+    index($0, "    " name "    REG_") == 1 {
+      line = substr($0, length(name) + 9); sub(/^REG_[A-Z_]+    /, "", line); print line; found = 1
+    }
+    END { exit found ? 0 : 1 }'
+}
+
+# Everything under HKLM\Software\KESTRON, as reg.exe lists it, or "absent".
+e2e_reg_dump() {
+  local cp
+  cp=$(e2e_codepage)
+  wine reg query 'HKLM\Software\KESTRON' /s 2>/dev/null | iconv -f "$cp" -t UTF-8 | tr -d '\r' |
+    sed '/^$/d' || echo absent
+}
+
+e2e_codepage() {
+  case "${LC_ALL:-${LANG:-}}" in
+    ja_JP*) echo CP932 ;;
+    *) echo CP1252 ;;
+  esac
+}
+
+# Sets a REG_SZ value and reads it back; the text is UTF-8 here.
+e2e_reg_set() {
+  local key=$1 name=$2 data=$3 got
+  wine reg add "$key" /v "$name" /t REG_SZ /d "$data" /f >/dev/null 2>&1 ||
+    e2e_fail "cannot set $key\\$name"
+  got=$(e2e_reg_value "$key" "$name") || got='(missing)'
+  [ "$got" = "$data" ] || e2e_fail "$key\\$name reads back as '$got', not '$data'"
+}
+
+# What is in a folder, one line per entry: type, mode, size, modification
+# time (seconds with fraction), SHA-256 of files, relative path. Sorted.
+e2e_listing() {
+  local dir=$1
+  [ -d "$dir" ] || {
+    echo "no folder"
+    return 0
+  }
+  (
+    cd "$dir"
+    find . -mindepth 1 -printf '%y %m %s %T@ %p\n' | sort -k6 | while read -r type mode size mtime path; do
+      sum=-
+      [ "$type" = f ] && sum=$(sha256sum -- "$path" | cut -c1-64)
+      [ "$type" = f ] || { size=- mtime=-; }
+      printf '%s %s %s %s %s %s\n' "$type" "$mode" "$size" "$mtime" "$sum" "$path"
+    done
+  )
+}
+
+# Checks that the installation at DIR holds exactly the five files of the
+# tree NEW (and its dat folder), each byte-identical, writable and stamped
+# with the update's time; and that nothing else is left there (no Clone.tmp,
+# no original moved aside).
+e2e_expect_updated_tree() {
+  local dir=$1 new=$2 f bad=0 extra
+  for f in "${MORIVANE_FILES[@]}"; do
+    if ! cmp -s -- "$new/$f" "$dir/$f"; then
+      echo "FAIL: $f differs from $new/$f" >&2
+      bad=1
+      continue
+    fi
+    [ "$(stat -c %Y -- "$dir/$f")" = "$MORIVANE_STAMP" ] || {
+      echo "FAIL: $f has the modification time $(stat -c %Y -- "$dir/$f"), not $MORIVANE_STAMP" >&2
+      bad=1
+    }
+    # Wine shows a file without any write permission bit as read-only.
+    [ $((0$(stat -c %a -- "$dir/$f") & 0222)) != 0 ] || {
+      echo "FAIL: $f is read-only" >&2
+      bad=1
+    }
+  done
+  extra=$(cd "$dir" && find . -mindepth 1 | sed 's|^\./||' | sort |
+    grep -vxF -e dat -e Morivane.exe -e dat/Iobjectc.til -e dat/Iobjecto.til \
+      -e dat/Iobjecte.til -e dat/Iobjecth.til || true)
+  [ -z "$extra" ] || {
+    echo "FAIL: left in the installation besides the five files: $extra" >&2
+    bad=1
+  }
+  return $bad
+}
