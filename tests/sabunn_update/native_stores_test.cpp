@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/absent_system.h"
 #include "platform/pe_payload_store.h"
 #include "platform/pe_version_resources.h"
 #include "platform/posix/posix_file_system.h"
@@ -15,32 +16,6 @@
 
 namespace morivane::updatetest {
 namespace {
-
-// Only the version-resource operations of HostEnvironment are used here.
-class NoOs final : public OsInfo {
-  public:
-    bool QueryOsVersion(OsVersionInfo&) override { return false; }
-    std::uint16_t SystemDefaultLanguage() override { return 0; }
-};
-class NoRegistry final : public Registry {
-  public:
-    bool OpenKey(RegistryKey, const std::string&, std::uint32_t, RegistryKey*) override {
-        return false;
-    }
-    bool QueryValue(RegistryKey, const std::string&, std::uint32_t*, std::uint8_t*,
-                    std::uint32_t*) override {
-        return false;
-    }
-    bool CreateKey(RegistryKey, const std::string&, const std::string&, std::uint32_t,
-                   std::uint32_t, RegistryKey*) override {
-        return false;
-    }
-    bool SetValue(RegistryKey, const std::string&, std::uint32_t, const std::uint8_t*,
-                  std::uint32_t) override {
-        return false;
-    }
-    void CloseKey(RegistryKey) override {}
-};
 
 class VersionFromFile : public testing::Test {
   protected:
@@ -53,8 +28,8 @@ class VersionFromFile : public testing::Test {
 
     PosixFileSystem files_;
     PeVersionResources versions_{files_};
-    NoOs os_;
-    NoRegistry registry_;
+    AbsentOsInfo os_;
+    AbsentRegistry registry_;
     HostEnvironment host_{os_, registry_, versions_};
     TempDir tmp_;
 };

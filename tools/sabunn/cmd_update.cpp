@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "patch/payload_store.h"
+#include "platform/absent_system.h"
 #include "platform/directory_payload_store.h"
 #include "platform/pe_payload_store.h"
 #include "platform/pe_version_resources.h"
@@ -81,34 +82,6 @@ class TerminalView final : public UpdateView {
     void HideCancel() override {}
     void BeginWaitCursor() override {}
     void EndWaitCursor() override {}
-};
-
-// This machine has neither the Windows version probe nor a registry; only
-// the version-resource part of HostEnvironment is used here.
-class NoOsInfo final : public OsInfo {
-  public:
-    bool QueryOsVersion(OsVersionInfo&) override { return false; }
-    std::uint16_t SystemDefaultLanguage() override { return 0; }
-};
-
-class NoRegistry final : public Registry {
-  public:
-    bool OpenKey(RegistryKey, const std::string&, std::uint32_t, RegistryKey*) override {
-        return false;
-    }
-    bool QueryValue(RegistryKey, const std::string&, std::uint32_t*, std::uint8_t*,
-                    std::uint32_t*) override {
-        return false;
-    }
-    bool CreateKey(RegistryKey, const std::string&, const std::string&, std::uint32_t,
-                   std::uint32_t, RegistryKey*) override {
-        return false;
-    }
-    bool SetValue(RegistryKey, const std::string&, std::uint32_t, const std::uint8_t*,
-                  std::uint32_t) override {
-        return false;
-    }
-    void CloseKey(RegistryKey) override {}
 };
 
 // Holds off the signals that would end the process part-way through the run,
@@ -296,8 +269,8 @@ int RunUpdateCommand(const UpdateOptions& options) {
 
     // The start-up check: 1, 0, 0, 1 goes on; 1, 0, 0, 2 or anything else is
     // refused, as is an executable whose FileVersion cannot be read.
-    NoOsInfo os;
-    NoRegistry registry;
+    AbsentOsInfo os;
+    AbsentRegistry registry;
     PeVersionResources versions(files);
     HostEnvironment host(os, registry, versions);
     const int refusal = CheckInstalledVersion(host, bootPath);
