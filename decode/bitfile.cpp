@@ -51,7 +51,9 @@ ByteBuffer CloseBitFile(BitFile* f) {
     return ByteBuffer::Adopt(shrunk, static_cast<std::int32_t>(kept));
 }
 
-void FreeBitFile(BitFile* f) { delete f; }
+void FreeBitFile(BitFile* f) {
+    delete f;
+}
 
 void DiscardBitFile(BitFile* f) {
     if (f == nullptr) return;

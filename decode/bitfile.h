@@ -10,13 +10,13 @@
 namespace morivane {
 
 struct BitFile {
-    std::uint8_t* base;     // first byte; a sink's base moves when it grows
-    std::uint8_t* cursor;   // next byte to read or write
-    std::uint32_t capacity; // a source's data length, or a sink's allocation
-    std::uint8_t mask;      // bit of `rack` the next read returns; 0x80: fetch first
-    std::int32_t rack;      // byte being read bit by bit
-    std::uint32_t count;    // bytes read or written so far (cursor - base)
-    bool exhausted;         // a source was asked for a byte past its end
+    std::uint8_t* base;      // first byte; a sink's base moves when it grows
+    std::uint8_t* cursor;    // next byte to read or write
+    std::uint32_t capacity;  // a source's data length, or a sink's allocation
+    std::uint8_t mask;       // bit of `rack` the next read returns; 0x80: fetch first
+    std::int32_t rack;       // byte being read bit by bit
+    std::uint32_t count;     // bytes read or written so far (cursor - base)
+    bool exhausted;          // a source was asked for a byte past its end
 };
 
 // A new record over `buffer` of `size` bytes: cursor at the start, mask 0x80,

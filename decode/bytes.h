@@ -17,7 +17,7 @@ using ByteSpan = std::span<const std::uint8_t>;
 // null (failure); a buffer of length 0 is a valid, empty result. The memory
 // comes from malloc so that a growing sink can realloc it.
 class ByteBuffer {
-public:
+  public:
     ByteBuffer() = default;
     ByteBuffer(const ByteBuffer&) = delete;
     ByteBuffer& operator=(const ByteBuffer&) = delete;
@@ -63,7 +63,7 @@ public:
     std::int32_t size() const { return size_ < 0 ? 0 : size_; }
     ByteSpan span() const { return {data_, static_cast<std::size_t>(size())}; }
 
-private:
+  private:
     std::uint8_t* data_ = nullptr;
     std::int32_t size_ = -1;  // -1: null buffer
 };

@@ -9,9 +9,9 @@ enum class DecodeStatus {
     OutOfMemory,  // an allocation failed, or a result would exceed 2 GiB
 
     // LZSS stream
-    LzssTruncated,       // the input ran out before the End token
-    LzssUnwrittenCopy,   // a match copies a window position the stream never wrote
-    LzssNothingProduced, // the stream ended before producing any byte
+    LzssTruncated,        // the input ran out before the End token
+    LzssUnwrittenCopy,    // a match copies a window position the stream never wrote
+    LzssNothingProduced,  // the stream ended before producing any byte
 
     // HF container
     HfNotContainer,        // no "HF" magic at offset 8, or shorter than the header

@@ -16,7 +16,7 @@ ByteBuffer Fail(DecodeStatus* status, DecodeStatus why) {
 
 // Reads bits most significant first from [p, end), refusing to go past end.
 class BitReader {
-public:
+  public:
     BitReader(const std::uint8_t* p, const std::uint8_t* end) : p_(p), end_(end) {}
     // Stores the next bit in *bit; false when the bytes are used up.
     bool Next(int* bit) {
@@ -30,7 +30,7 @@ public:
         return true;
     }
 
-private:
+  private:
     const std::uint8_t* p_;
     const std::uint8_t* end_;
     unsigned rack_ = 0;
@@ -124,7 +124,8 @@ ByteBuffer HfUnpack(ByteSpan container, DecodeStatus* status) {
             if (produced > 0) std::memcpy(write, base + offset, produced);
             offset += produced;
         } else {  // coded block
-            if (size - offset < kHfCodeLengthsSize) return Fail(status, DecodeStatus::HfBlockPastEnd);
+            if (size - offset < kHfCodeLengthsSize)
+                return Fail(status, DecodeStatus::HfBlockPastEnd);
             const std::uint8_t* lengths = base + offset;
             std::uint64_t codeBits = 0;
             for (int s = 0; s < 256; ++s) codeBits += lengths[s];

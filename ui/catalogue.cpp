@@ -10,7 +10,9 @@ constexpr CatalogueEntry kEntries[] = {
 };
 }  // namespace
 
-std::span<const CatalogueEntry> Catalogue() { return kEntries; }
+std::span<const CatalogueEntry> Catalogue() {
+    return kEntries;
+}
 
 const CatalogueEntry* FindMessage(int number) {
     for (const CatalogueEntry& entry : kEntries) {

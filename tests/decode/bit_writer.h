@@ -9,7 +9,7 @@
 namespace morivane::testing {
 
 class BitWriter {
-public:
+  public:
     // Writes the low `bits` bits of value; fields wider than 32 bits are
     // zero-extended.
     void Put(std::uint32_t value, int bits) {
@@ -38,7 +38,7 @@ public:
         Put(0, 12);
     }
 
-private:
+  private:
     std::vector<std::uint8_t> bytes_;
     int used_ = 0;  // bits used in the last byte
 };
@@ -49,7 +49,7 @@ inline void AppendLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
 
 // An HF container under construction: header first, then blocks appended.
 class ContainerBuilder {
-public:
+  public:
     explicit ContainerBuilder(std::uint32_t unpackedSize) {
         AppendLe32(bytes_, 0);
         AppendLe32(bytes_, unpackedSize);
@@ -70,7 +70,8 @@ public:
         std::uint32_t bits = 0;
     };
     ContainerBuilder& Coded(const std::vector<Code>& codes, const std::vector<std::uint8_t>& data,
-                            std::uint32_t producedOverride = 0xFFFFFFFF, std::uint32_t bOverride = 0) {
+                            std::uint32_t producedOverride = 0xFFFFFFFF,
+                            std::uint32_t bOverride = 0) {
         BitWriter table, coded;
         for (std::size_t s = 0; s < 256; ++s) {
             if (s < codes.size() && codes[s].length > 0) table.Put(codes[s].bits, codes[s].length);
@@ -78,9 +79,11 @@ public:
         for (std::uint8_t v : data) coded.Put(codes[v].bits, codes[v].length);
         const auto b = bOverride ? bOverride : static_cast<std::uint32_t>(coded.bitCount());
         AppendLe32(bytes_, b);
-        AppendLe32(bytes_, producedOverride != 0xFFFFFFFF ? producedOverride
-                                                         : static_cast<std::uint32_t>(data.size()));
-        for (std::size_t s = 0; s < 256; ++s) bytes_.push_back(s < codes.size() ? codes[s].length : 0);
+        AppendLe32(bytes_, producedOverride != 0xFFFFFFFF
+                               ? producedOverride
+                               : static_cast<std::uint32_t>(data.size()));
+        for (std::size_t s = 0; s < 256; ++s)
+            bytes_.push_back(s < codes.size() ? codes[s].length : 0);
         bytes_.insert(bytes_.end(), table.bytes().begin(), table.bytes().end());
         bytes_.insert(bytes_.end(), coded.bytes().begin(), coded.bytes().end());
         return *this;
@@ -91,7 +94,7 @@ public:
     }
     std::vector<std::uint8_t>& bytes() { return bytes_; }
 
-private:
+  private:
     std::vector<std::uint8_t> bytes_;
 };
 

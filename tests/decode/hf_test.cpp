@@ -119,7 +119,8 @@ TEST(HfUnpack, RejectsBlocksThatReachPastTheContainer) {
         ASSERT_EQ(Unpack(whole).size(), 5u);
         // Cut anywhere inside the block: header, code lengths, table or data.
         // (With no block byte at all the size itself is impossible.)
-        EXPECT_EQ(Failure(Bytes(whole.begin(), whole.begin() + 24)), DecodeStatus::HfImpossibleSize);
+        EXPECT_EQ(Failure(Bytes(whole.begin(), whole.begin() + 24)),
+                  DecodeStatus::HfImpossibleSize);
         for (std::size_t size = 25; size < whole.size(); ++size) {
             const Bytes cut(whole.begin(), whole.begin() + size);
             EXPECT_EQ(Failure(cut), DecodeStatus::HfBlockPastEnd) << "cut at " << size;
@@ -244,7 +245,8 @@ TEST(HfLzssUnpack, ChainsBothStagesAndNamesTheFailingOne) {
     ByteBuffer script = HfLzssUnpack(c.bytes(), &status);
     ASSERT_TRUE(script);
     EXPECT_EQ(status, DecodeStatus::Ok);
-    EXPECT_EQ(Bytes(script.data(), script.data() + script.size()), (Bytes{'h', 'i', 'h', 'i', 'h', 'i'}));
+    EXPECT_EQ(Bytes(script.data(), script.data() + script.size()),
+              (Bytes{'h', 'i', 'h', 'i', 'h', 'i'}));
 
     Bytes truncatedStream = lzss.bytes();
     truncatedStream.pop_back();

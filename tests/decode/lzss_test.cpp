@@ -104,7 +104,8 @@ TEST(LzssExpand, RejectsDamagedStreams) {
         BitWriter w;
         w.Literal('x');
         w.Match(5, 2);  // position 5 was never written
-        cases.push_back({"copy of an unwritten position", Finish(w), DecodeStatus::LzssUnwrittenCopy});
+        cases.push_back(
+            {"copy of an unwritten position", Finish(w), DecodeStatus::LzssUnwrittenCopy});
     }
     {
         BitWriter w;
@@ -117,7 +118,8 @@ TEST(LzssExpand, RejectsDamagedStreams) {
         w.Match(1, 3);  // reads 1, then 2 (just written), then 3 (just written)
         w.Match(3, 3);  // 3 and 4 are written; 5 is written by this copy itself
         w.Match(9, 2);  // 9 is not written yet
-        cases.push_back({"copy past what overlap produced", Finish(w), DecodeStatus::LzssUnwrittenCopy});
+        cases.push_back(
+            {"copy past what overlap produced", Finish(w), DecodeStatus::LzssUnwrittenCopy});
     }
     for (const Case& c : cases) {
         DecodeStatus status = DecodeStatus::Ok;
