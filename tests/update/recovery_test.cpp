@@ -7,6 +7,7 @@
 
 #include "tests/update/fake_file_system.h"
 #include "tests/update/fake_system.h"
+#include "tests/update/installation_layout.h"
 #include "update/update_run.h"
 #include "update/updater_app.h"
 
@@ -16,20 +17,15 @@ namespace {
 using testing::FakeFileSystem;
 using testing::FakeSystem;
 using testing::FakeVersionResource;
+using testing::kDir;
+using testing::kExe;
+using testing::kIds;
+using testing::kKey;
+using testing::kOriginalTime;
+using testing::kTargets;
+using testing::Original;
 
-const std::string kKey = "SOFTWARE\\KESTRON\\Morivane";
-const std::string kDir = "C:\\Morivane\\";
-const std::string kExe = kDir + "Morivane.exe";
 const std::string kRecord = kDir + "Clone.rec";
-const std::vector<std::string> kTargets = {kExe, kDir + "dat\\Iobjectc.til",
-                                           kDir + "dat\\Iobjecto.til", kDir + "dat\\Iobjecte.til",
-                                           kDir + "dat\\Iobjecth.til"};
-const int kIds[] = {130, 137, 138, 139, 140};
-constexpr std::int64_t kOriginalTime = 880000000;
-
-std::string Original(std::size_t row) {
-    return "original " + std::to_string(row);
-}
 std::string NewContent(std::size_t row) {
     return "new " + std::to_string(kIds[row]) + " from [" + Original(row) + "]";
 }

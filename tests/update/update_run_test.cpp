@@ -8,6 +8,7 @@
 #include "patch/sabunn_script.h"
 #include "tests/update/fake_file_system.h"
 #include "tests/update/fake_system.h"
+#include "tests/update/installation_layout.h"
 #include "update/update_record.h"
 
 namespace morivane {
@@ -16,20 +17,15 @@ namespace {
 using testing::FakeFileSystem;
 using testing::FakeSystem;
 using testing::FakeVersionResource;
+using testing::kDir;
+using testing::kExe;
+using testing::kIds;
+using testing::kKey;
+using testing::kOriginalTime;
+using testing::kTargets;
+using testing::Original;
 
-const std::string kKey = "SOFTWARE\\KESTRON\\Morivane";
-const std::string kDir = "C:\\Morivane\\";
-const std::string kExe = kDir + "Morivane.exe";
 const std::string kTemp = kDir + "Clone.tmp";
-const std::vector<std::string> kTargets = {kExe, kDir + "dat\\Iobjectc.til",
-                                           kDir + "dat\\Iobjecto.til", kDir + "dat\\Iobjecte.til",
-                                           kDir + "dat\\Iobjecth.til"};
-const int kIds[] = {130, 137, 138, 139, 140};
-constexpr std::int64_t kOriginalTime = 880000000;
-
-std::string Original(std::size_t row) {
-    return "original " + std::to_string(row);
-}
 
 // Writes what a patch of payload `id` makes of `old`, the way DiffPatcher
 // reports: 10 before creating the new file, 11 when it cannot be created, and
