@@ -3,8 +3,8 @@
 #include <cstring>
 #include <limits>
 
-#include "decode/hf.h"
-#include "ui/catalogue.h"
+#include "patch/payload.h"
+#include "seams/message_numbers.h"
 
 namespace morivane {
 
@@ -89,14 +89,9 @@ int DiffPatcher::Load(const std::string& oldPath, const std::string& newPath, in
 
     // A container is unpacked into a script that lives only until Load
     // returns; a plain payload is the script itself.
-    ByteBuffer decoded;
-    ByteSpan script = *payload;
-    if (IsHfContainer(*payload)) {
-        DecodeStatus status = DecodeStatus::Ok;
-        decoded = HfLzssUnpack(*payload, &status);
-        if (!decoded) return Fail(IsCorrupt(status) ? IDS_UPDATE_FAILED : IDS_OUT_OF_MEMORY);
-        script = decoded.span();
-    }
+    const PayloadScript decoded = ScriptOfPayload(*payload);
+    if (!decoded) return Fail(IsCorrupt(decoded.status) ? IDS_UPDATE_FAILED : IDS_OUT_OF_MEMORY);
+    const ByteSpan script = decoded.script;
 
     // The whole script is checked against the bytes at hand before anything
     // is allocated or written, so no later step can read outside it.

@@ -1,6 +1,6 @@
 // The file patcher: rebuilds one file from an old file and a SABUNN script
-// (patch/sabunn_script.h), reporting its outcome as a message number of the
-// catalogue (ui/catalogue.h).
+// (patch/sabunn_script.h), reporting its outcome as a message number
+// (seams/message_numbers.h).
 //
 // Results, in the order the checks are made by Load:
 //   10  the old file cannot be opened for reading; no new file is created
@@ -27,9 +27,9 @@
 #include <memory>
 #include <string>
 
-#include "patch/payload_store.h"
 #include "patch/sabunn_script.h"
-#include "platform/file_system.h"
+#include "seams/file_system.h"
+#include "seams/payload_store.h"
 
 namespace morivane {
 

@@ -10,15 +10,26 @@ DirectoryPayloadStore::DirectoryPayloadStore(FileSystem& files, std::string dire
 }
 
 std::string DirectoryPayloadStore::PathOf(int id) const {
-    return directory_ + std::to_string(id & 0xFFFF) + ".sabunn";
+    return directory_ + std::to_string(id & 0xFFFF) + kPayloadExtension;
+}
+
+std::string DirectoryPayloadStore::SumsPathOf(int id) const {
+    return directory_ + std::to_string(id & 0xFFFF) + kSumsExtension;
 }
 
 std::optional<ByteSpan> DirectoryPayloadStore::Find(int id) {
-    const int key = id & 0xFFFF;
-    auto it = loaded_.find(key);
+    return Load(PathOf(id));
+}
+
+std::optional<ByteSpan> DirectoryPayloadStore::FindSums(int id) {
+    return Load(SumsPathOf(id));
+}
+
+std::optional<ByteSpan> DirectoryPayloadStore::Load(const std::string& path) {
+    auto it = loaded_.find(path);
     if (it != loaded_.end()) return ByteSpan(it->second);
 
-    std::unique_ptr<InputFile> file = files_.OpenForReading(PathOf(key));
+    std::unique_ptr<InputFile> file = files_.OpenForReading(path);
     if (file == nullptr) return std::nullopt;
     const std::int64_t length = file->Length();
     if (length < 0 || length > 0x7FFFFFFF) return std::nullopt;
@@ -31,7 +42,7 @@ std::optional<ByteSpan> DirectoryPayloadStore::Find(int id) {
     if (length > 0 && file->Read(bytes.data(), static_cast<std::size_t>(length), 1) != 1) {
         return std::nullopt;
     }
-    return ByteSpan(loaded_.emplace(key, std::move(bytes)).first->second);
+    return ByteSpan(loaded_.emplace(path, std::move(bytes)).first->second);
 }
 
 }  // namespace morivane

@@ -8,10 +8,17 @@ PePayloadStore::PePayloadStore(std::vector<std::uint8_t> module) : bytes_(std::m
 }
 
 std::optional<ByteSpan> PePayloadStore::Find(int id) {
+    return FindOfType(id, kPayloadResourceType);
+}
+
+std::optional<ByteSpan> PePayloadStore::FindSums(int id) {
+    return FindOfType(id, kPayloadSumsResourceType);
+}
+
+std::optional<ByteSpan> PePayloadStore::FindOfType(int id, const char* type) {
     if (!module_) return std::nullopt;
-    const Resource* payload =
-        module_->Find(ResourceId::Named(kPayloadResourceType),
-                      ResourceId::Number(static_cast<std::uint16_t>(id & 0xFFFF)));
+    const Resource* payload = module_->Find(
+        ResourceId::Named(type), ResourceId::Number(static_cast<std::uint16_t>(id & 0xFFFF)));
     if (payload == nullptr) return std::nullopt;
     return payload->data;
 }

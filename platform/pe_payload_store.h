@@ -8,12 +8,10 @@
 #include <vector>
 
 #include "decode/bytes.h"
-#include "patch/payload_store.h"
 #include "pe/pe_module.h"
+#include "seams/payload_store.h"
 
 namespace morivane {
-
-inline constexpr const char* kPayloadResourceType = "SABUNN";
 
 class PePayloadStore final : public PayloadStore {
   public:
@@ -31,10 +29,14 @@ class PePayloadStore final : public PayloadStore {
     // `id & 0xFFFF`, valid for the store's lifetime; nullopt when there is
     // none or the module did not parse.
     std::optional<ByteSpan> Find(int id) override;
+    // The "SABUNNSUM" resource of that id, likewise.
+    std::optional<ByteSpan> FindSums(int id) override;
 
   private:
     std::vector<std::uint8_t> bytes_;
     PeStatus status_ = PeStatus::Ok;
+    std::optional<ByteSpan> FindOfType(int id, const char* type);
+
     std::optional<PeModule> module_;
 };
 

@@ -2,6 +2,12 @@
 
 namespace morivane {
 
+// The numbers the catalogue lists are the ones everything else reports by.
+#define MORIVANE_MESSAGE(number, identifier, text, english) \
+    static_assert(identifier == (number), #identifier " is numbered differently");
+#include "ui/catalogue.def"
+#undef MORIVANE_MESSAGE
+
 namespace {
 constexpr CatalogueEntry kEntries[] = {
 #define MORIVANE_MESSAGE(number, identifier, text, english) {number, #identifier, text, english},

@@ -8,13 +8,9 @@
 
 #include <span>
 
-namespace morivane {
+#include "seams/message_numbers.h"
 
-enum MessageNumber : int {
-#define MORIVANE_MESSAGE(number, identifier, text, english) identifier = number,
-#include "ui/catalogue.def"
-#undef MORIVANE_MESSAGE
-};
+namespace morivane {
 
 struct CatalogueEntry {
     int number;

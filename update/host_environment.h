@@ -8,20 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "update/system_api.h"
+#include "seams/host_services.h"
 
 namespace morivane {
-
-// Registry layout of the product: HKEY_LOCAL_MACHINE\SOFTWARE\KESTRON\<product>
-// with the values BootDirectory (read; the full path of the executable, taken
-// as text whatever its type) and Version (written as REG_SZ, NUL included).
-inline constexpr const char* kProductKeyPrefix = "SOFTWARE\\KESTRON\\";
-inline constexpr const char* kBootDirectoryValue = "BootDirectory";
-inline constexpr const char* kVersionValue = "Version";
-
-// Working buffers for paths, the formatted version key and registry data:
-// 259 bytes of text and the terminating NUL.
-inline constexpr std::size_t kPathBufferSize = 260;
 
 // Position of the last backslash in `path`, walking it character by character
 // in code page 932 so that the second byte of a double-byte character (the
@@ -36,11 +25,10 @@ constexpr bool IsCp932LeadByte(std::uint8_t b) {
 
 class HostEnvironment {
   public:
-    // Runs the probe once: asks `os` for the version record (size field set
-    // to 148 first) and the system default language. A failed version query
-    // leaves version 0.0 with isWindowsNT clear. The three services must
-    // outlive the object.
-    HostEnvironment(OsInfo& os, Registry& registry, VersionResources& versions);
+    // Runs the probe once: asks `os` for the version and the system default
+    // language. A failed version query leaves version 0.0 with isWindowsNT
+    // clear. The three services must outlive the object.
+    HostEnvironment(OsInfo& os, Registry& registry, VersionFile& versions);
     virtual ~HostEnvironment() = default;
 
     HostEnvironment(const HostEnvironment&) = delete;
@@ -87,7 +75,6 @@ class HostEnvironment {
     int WriteVersion(const std::string& productName);
 
     // Probe results; set by the constructor and never changed.
-    OsVersionInfo versionInfo;
     std::int32_t isWindowsNT = 0;
     std::uint32_t majorVersion = 0;
     std::uint32_t minorVersion = 0;
@@ -95,7 +82,7 @@ class HostEnvironment {
 
   private:
     Registry& registry_;
-    VersionResources& versions_;
+    VersionFile& versions_;
 };
 
 }  // namespace morivane

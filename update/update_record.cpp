@@ -1,10 +1,10 @@
 #include "update/update_record.h"
 
 #include <cstdint>
-#include <set>
 
-#include "update/update_run.h"
-#include "update/updater_app.h"
+#include "patch/crc32.h"
+#include "update/installation.h"
+#include "update/product.h"
 
 namespace morivane {
 
@@ -17,10 +17,12 @@ namespace morivane {
 //   1           1     row of the file table (0 to 4) for 'A'; 0 otherwise
 //   2           2     n1, length of text 1
 //   4           2     n2, length of text 2
-//   6           n1    text 1: 'B' the format tag "MORIVANE-REC 1";
-//                     'A' the target path; empty for 'C'
-//   6+n1        n2    text 2: 'A' the aside path; empty otherwise
-//   6+n1+n2     4     CRC-32 (the zlib polynomial) of bytes 0 to 6+n1+n2
+//   6           n1    text 1: 'B' the format tag "MORIVANE-REC 2";
+//                     'A' the row's file, relative to the installation
+//                     directory; empty for 'C'
+//   6+n1        n2    text 2: 'A' the aside's file name "Clone<n>.bak",
+//                     n from 1 to 999 without leading zeros; empty otherwise
+//   6+n1+n2     4     CRC-32 of bytes 0 to 6+n1+n2
 //
 // The first entry is 'B'; 'A' entries follow, at most one per row, in row
 // order; 'C' comes last. A tail that is cut short or fails its CRC is a
@@ -28,20 +30,12 @@ namespace morivane {
 
 namespace {
 
-constexpr char kFormatTag[] = "MORIVANE-REC 1";
+constexpr char kFormatTag[] = "MORIVANE-REC 2";
 constexpr std::size_t kEntryHeader = 6;
 constexpr std::size_t kEntryCheck = 4;
-// A run's record is a few hundred bytes; anything much larger is not one.
-constexpr std::int64_t kMaxRecordBytes = 64 * 1024;
-constexpr int kRows = static_cast<int>(std::size(kUpdateFiles));
 
-std::uint32_t Crc32(std::string_view bytes) {
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
+std::uint32_t CrcOf(std::string_view bytes) {
+    return Crc32({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
 }
 
 void PutLittleEndian(std::string& out, std::uint32_t value, int bytes) {
@@ -64,36 +58,18 @@ std::string EncodeEntry(char kind, int row, const std::string& text1, const std:
     PutLittleEndian(entry, static_cast<std::uint32_t>(text2.size()), 2);
     entry += text1;
     entry += text2;
-    PutLittleEndian(entry, Crc32(entry), 4);
+    PutLittleEndian(entry, CrcOf(entry), 4);
     return entry;
-}
-
-// "Clone<n>.bak" directly in the installation directory, n from 1 to 999
-// without leading zeros: the only names the run moves originals to.
-bool IsAsideName(const std::string& aside, const std::string& installDirectory) {
-    if (aside.size() <= installDirectory.size() ||
-        aside.compare(0, installDirectory.size(), installDirectory) != 0) {
-        return false;
-    }
-    const std::string_view name = std::string_view(aside).substr(installDirectory.size());
-    constexpr std::string_view kHead = "Clone";
-    constexpr std::string_view kTail = ".bak";
-    if (name.size() <= kHead.size() + kTail.size() || !name.starts_with(kHead) ||
-        !name.ends_with(kTail)) {
-        return false;
-    }
-    const std::string_view digits =
-        name.substr(kHead.size(), name.size() - kHead.size() - kTail.size());
-    if (digits.size() > 3 || digits.front() == '0') return false;
-    for (char c : digits) {
-        if (c < '0' || c > '9') return false;
-    }
-    return true;
 }
 
 }  // namespace
 
-RecordContents ParseUpdateRecord(std::string_view bytes, const std::string& installDirectory) {
+bool IsTornBeginEntry(std::string_view bytes) {
+    const std::string begin = EncodeEntry('B', 0, kFormatTag, {});
+    return bytes.size() < begin.size() && begin.compare(0, bytes.size(), bytes) == 0;
+}
+
+RecordContents ParseUpdateRecord(std::string_view bytes, const RowNames& rowNames) {
     RecordContents contents;
     std::size_t at = 0;
     int nextRow = 0;
@@ -102,7 +78,7 @@ RecordContents ParseUpdateRecord(std::string_view bytes, const std::string& inst
         const std::size_t n2 = GetLittleEndian(bytes, at + 4, 2);
         const std::size_t body = kEntryHeader + n1 + n2;
         if (bytes.size() - at < body + kEntryCheck) break;  // cut short
-        if (Crc32(bytes.substr(at, body)) != GetLittleEndian(bytes, at + body, 4)) break;
+        if (CrcOf(bytes.substr(at, body)) != GetLittleEndian(bytes, at + body, 4)) break;
 
         const char kind = bytes[at];
         const int row = static_cast<unsigned char>(bytes[at + 1]);
@@ -117,10 +93,11 @@ RecordContents ParseUpdateRecord(std::string_view bytes, const std::string& inst
         } else if (contents.committed) {
             fits = false;  // nothing follows a commit
         } else if (kind == 'A') {
-            fits = row >= nextRow && row < kRows && !text1.empty() &&
-                   text1.size() <= kMaxRunPathLength && IsAsideName(text2, installDirectory);
+            const int aside = AsideNumberOf(text2);
+            fits = row >= nextRow && row < static_cast<int>(rowNames.size()) && aside != 0 &&
+                   SamePath(text1, rowNames[row]);
             if (fits) {
-                contents.asides.push_back({row, text1, text2});
+                contents.asides.push_back({row, aside});
                 nextRow = row + 1;
             }
         } else if (kind == 'C') {
@@ -128,17 +105,19 @@ RecordContents ParseUpdateRecord(std::string_view bytes, const std::string& inst
             contents.committed = fits;
         }
         if (!fits) {
-            contents.damaged = true;
+            contents.foreign = true;
             return contents;
         }
     }
     return contents;
 }
 
-UpdateRecordWriter::UpdateRecordWriter(FileSystem& files, const std::string& installDirectory)
+UpdateRecordWriter::UpdateRecordWriter(FileSystem& files, std::string installDirectory,
+                                       RowNames rowNames)
     : files_(files),
-      installDirectory_(installDirectory),
-      path_(installDirectory + kRecordFileName) {}
+      installDirectory_(std::move(installDirectory)),
+      rowNames_(std::move(rowNames)),
+      path_(installDirectory_ + kRecordFileName) {}
 
 UpdateRecordWriter::~UpdateRecordWriter() = default;
 
@@ -148,7 +127,7 @@ bool UpdateRecordWriter::Append(const std::string& entry) {
 }
 
 bool UpdateRecordWriter::Begin() {
-    out_ = files_.CreateForWriting(path_);
+    out_ = files_.CreateNew(path_);
     if (out_ == nullptr) return false;
     // The record's own directory entry must be durable too, or a power
     // failure could lose the whole record while the moves it guards survive.
@@ -157,12 +136,16 @@ bool UpdateRecordWriter::Begin() {
     }
     out_->Close();
     out_.reset();
-    files_.Delete(path_);
+    files_.Delete(path_);  // this run's own, just created
     return false;
 }
 
-bool UpdateRecordWriter::NoteAside(int row, const std::string& target, const std::string& aside) {
-    return Append(EncodeEntry('A', row, target, aside));
+bool UpdateRecordWriter::NoteAside(int row, int asideNumber) {
+    if (row < 0 || row >= static_cast<int>(rowNames_.size()) || asideNumber < 1 ||
+        asideNumber > kMaxAsideNumber) {
+        return false;
+    }
+    return Append(EncodeEntry('A', row, rowNames_[row], AsideName(asideNumber)));
 }
 
 bool UpdateRecordWriter::NoteCommit() {
@@ -170,10 +153,10 @@ bool UpdateRecordWriter::NoteCommit() {
 }
 
 bool UpdateRecordWriter::Remove() {
-    if (out_ != nullptr) {
-        out_->Close();
-        out_.reset();
-    }
+    if (out_ == nullptr) return false;  // only the run that made the record removes it
+    out_->Close();
+    out_.reset();
+    if (!files_.IsWritable(path_)) files_.MakeWritable(path_);
     return files_.Delete(path_);
 }
 
@@ -182,90 +165,6 @@ void UpdateRecordWriter::Keep() {
         out_->Close();
         out_.reset();
     }
-}
-
-std::string DirectoryOf(const std::string& path) {
-    const std::size_t cut = FindLastBackslash(path);
-    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-}
-
-bool SyncUpdateDirectories(FileSystem& files, const std::string& installDirectory,
-                           const std::vector<std::string>& targets) {
-    std::set<std::string> directories = {installDirectory};
-    for (const std::string& target : targets) {
-        const std::string directory = DirectoryOf(target);
-        if (!directory.empty()) directories.insert(directory);
-    }
-    bool synced = true;
-    for (const std::string& directory : directories) {
-        synced = files.SyncDirectory(directory) && synced;
-    }
-    return synced;
-}
-
-namespace {
-
-// The whole record, or nothing when it cannot be read or is far too large.
-bool ReadRecord(FileSystem& files, const std::string& path, std::string& bytes) {
-    std::unique_ptr<InputFile> in = files.OpenForReading(path);
-    if (in == nullptr) return false;
-    const std::int64_t length = in->Length();
-    if (length < 0 || length > kMaxRecordBytes) return false;
-    bytes.assign(static_cast<std::size_t>(length), '\0');
-    return in->Read(bytes.data(), 1, bytes.size()) == bytes.size();
-}
-
-// Deletes `path` when it exists, clearing the read-only attribute first.
-bool DeleteIfPresent(FileSystem& files, const std::string& path) {
-    if (!files.Exists(path)) return true;
-    if (!files.IsWritable(path)) files.MakeWritable(path);
-    return files.Delete(path);
-}
-
-}  // namespace
-
-RecoveryResult RecoverInterruptedUpdate(FileSystem& files, const std::string& installDirectory,
-                                        HostEnvironment* host) {
-    if (installDirectory.empty()) return RecoveryResult::kNothingToDo;
-    const std::string recordPath = installDirectory + kRecordFileName;
-    if (!files.Exists(recordPath)) return RecoveryResult::kNothingToDo;
-
-    std::string bytes;
-    if (!ReadRecord(files, recordPath, bytes)) return RecoveryResult::kBlocked;
-    const RecordContents record = ParseUpdateRecord(bytes, installDirectory);
-    // A record this program did not write is left alone with everything it
-    // names: acting on it could move the wrong files.
-    if (record.damaged) return RecoveryResult::kBlocked;
-
-    std::vector<std::string> targets;
-    for (const AsideEntry& entry : record.asides) targets.push_back(entry.target);
-    const std::string temporary = installDirectory + kTemporaryFileName;
-    bool done = true;
-
-    if (record.committed) {
-        // Every new file was in place and durable: finish the run. An
-        // original that cannot be deleted stays as a stray file; the
-        // installation itself is complete.
-        for (const AsideEntry& entry : record.asides) DeleteIfPresent(files, entry.aside);
-        done = DeleteIfPresent(files, temporary);
-        if (host != nullptr) host->WriteVersion(kProductName);
-    } else {
-        // An aside name exists only between the move of the original to it
-        // and the move back; whatever is at the target meanwhile is new.
-        // Newest first, as the run undoes its own work.
-        for (auto it = record.asides.rbegin(); it != record.asides.rend(); ++it) {
-            if (!files.Exists(it->aside)) continue;  // never moved, or already back
-            if (!DeleteIfPresent(files, it->target) || !files.Move(it->aside, it->target)) {
-                done = false;
-            }
-        }
-        done = DeleteIfPresent(files, temporary) && done;
-    }
-    // The moves and deletions must be durable before the record that would
-    // redo them goes.
-    done = done && SyncUpdateDirectories(files, installDirectory, targets);
-    if (!done || !files.Delete(recordPath)) return RecoveryResult::kBlocked;
-    return record.committed ? RecoveryResult::kCompleted : RecoveryResult::kRolledBack;
 }
 
 }  // namespace morivane

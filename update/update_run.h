@@ -6,10 +6,11 @@
 //
 // All or nothing: each original is moved aside (never deleted) before its
 // replacement is moved in, and is put back when that move fails. When a patch
-// or a replacement fails, every file already replaced in the run is put back
-// as it was (content, attributes and times), "Clone.tmp" is removed and
-// Version is not written. The originals are deleted only after all five files
-// are in place and Version has been written.
+// fails, a rebuilt file does not match the sums stored beside its payload, or
+// a replacement fails, every file already replaced in the run is put back as
+// it was (content, attributes and times), "Clone.tmp" is removed and Version
+// is not written. The originals are deleted only after all five files are in
+// place and Version has been written.
 //
 // Interruptions: the run keeps the record of update/update_record.h
 // ("Clone.rec"), each entry durable before the step it announces, so that
@@ -21,13 +22,13 @@
 // committed is known only to what the disk holds).
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <string>
 
-#include "patch/payload_store.h"
-#include "platform/file_system.h"
+#include "seams/file_system.h"
+#include "seams/payload_store.h"
 #include "update/host_environment.h"
+#include "update/verify.h"
 
 namespace morivane {
 
@@ -54,34 +55,14 @@ using PatchFunction =
 // for every call. Both must outlive the function.
 PatchFunction FreshDiffPatcher(FileSystem& files, PayloadStore& payloads);
 
-// One file of the update: the executable itself (relativePath null) or a
-// path relative to the installation directory.
-struct UpdateFile {
-    const char* relativePath;
-    int payloadId;
-};
-
-inline constexpr UpdateFile kUpdateFiles[] = {
-    {nullptr, 130},
-    {"dat\\Iobjectc.til", 137},
-    {"dat\\Iobjecto.til", 138},
-    {"dat\\Iobjecte.til", 139},
-    {"dat\\Iobjecth.til", 140},
-};
-
-inline constexpr const char* kTemporaryFileName = "Clone.tmp";
-// Last-access and last-modification time of every replaced file:
-// 1998-10-15 15:00:00 UTC (1998-10-16 00:00:00 Japan Standard Time).
-inline constexpr std::int64_t kUpdateTimestamp = 908463600;
-// Longest path the run builds: 299 bytes of text (300-byte buffers).
-inline constexpr std::size_t kMaxRunPathLength = 299;
-
 // What the run works with. `host` makes the version record after the fifth
-// file; null leaves the record out.
+// file; null leaves the record out. `sums`, when present, are checked against
+// every rebuilt file before it replaces anything.
 struct UpdateContext {
     FileSystem& files;
     PatchFunction patch;
     HostEnvironment* host;
+    UpdateSums sums = {};
 };
 
 // One whole run over the five files, for the executable `bootPath` and its
@@ -89,10 +70,10 @@ struct UpdateContext {
 // Shows status 52 and hides Cancel first, holds the wait cursor throughout,
 // and ends with the status it returns: 53 after success; 12 for an empty or
 // over-long path, an executable named like the temporary file, a record of
-// an earlier run still present (nothing is touched then), or a file that
-// cannot be replaced or made durable; 11 when the record cannot be created;
-// the patcher's 10 to 13 when a patch fails. The result of the version
-// record is not examined.
+// another run present (nothing is touched then), a rebuilt file that does
+// not match its sums, or a file that cannot be replaced or made durable; 11
+// when the record cannot be created; the patcher's 10 to 13 when a patch
+// fails. The result of the version record is not examined.
 int RunUpdate(const UpdateContext& context, const std::string& bootPath,
               const std::string& installDirectory, UpdateView& view);
 

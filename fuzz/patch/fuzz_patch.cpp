@@ -10,8 +10,8 @@
 #include "decode/bytes.h"
 #include "decode/hf.h"
 #include "patch/diff_patcher.h"
-#include "patch/memory_payload_store.h"
 #include "patch/sabunn_script.h"
+#include "platform/memory_payload_store.h"
 #include "tests/patch/memory_file_system.h"
 
 namespace {

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -119,6 +120,41 @@ std::unique_ptr<OutputFile> PosixFileSystem::CreateForWriting(const std::string&
     FILE* file = fopen(path.c_str(), "wb");
     if (file == nullptr) return nullptr;
     return std::make_unique<PosixOutputFile>(file, writeBuffer_);
+}
+
+std::unique_ptr<OutputFile> PosixFileSystem::CreateNew(const std::string& path) {
+    BeforeMutation();
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    FILE* file = nullptr;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || (file = fdopen(fd, "wb")) == nullptr) {
+        close(fd);
+        unlink(path.c_str());
+        return nullptr;
+    }
+    return std::make_unique<PosixOutputFile>(file, writeBuffer_);
+}
+
+std::unique_ptr<InputFile> PosixFileSystem::OpenUnshared(const std::string& path, bool* inUse) {
+    *inUse = false;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        close(fd);
+        return nullptr;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        *inUse = errno == EWOULDBLOCK;
+        close(fd);
+        return nullptr;
+    }
+    FILE* file = fdopen(fd, "rb");
+    if (file == nullptr) {
+        close(fd);
+        return nullptr;
+    }
+    return std::make_unique<PosixInputFile>(file);
 }
 
 bool PosixFileSystem::Exists(const std::string& path) {

@@ -9,7 +9,7 @@
 
 #include <cstddef>
 
-#include "platform/file_system.h"
+#include "seams/file_system.h"
 
 namespace morivane {
 
@@ -26,6 +26,11 @@ class PosixFileSystem : public FileSystem {
     std::unique_ptr<InputFile> OpenForReading(const std::string& path) override;
     // fopen "wb"; null when the file cannot be created or emptied.
     std::unique_ptr<OutputFile> CreateForWriting(const std::string& path) override;
+    // open(O_CREAT | O_EXCL), holding an exclusive flock() until closed.
+    std::unique_ptr<OutputFile> CreateNew(const std::string& path) override;
+    // open() for reading and a non-blocking exclusive flock(), kept while
+    // open; *inUse when another open file holds the lock.
+    std::unique_ptr<InputFile> OpenUnshared(const std::string& path, bool* inUse) override;
     // stat() succeeds.
     bool Exists(const std::string& path) override;
     // The file exists and its owner write bit (S_IWUSR), the stand-in for the

@@ -110,6 +110,15 @@ std::unique_ptr<OutputFile> WindowsPathFileSystem::CreateForWriting(const std::s
     return real_.CreateForWriting(RealPath(path));
 }
 
+std::unique_ptr<OutputFile> WindowsPathFileSystem::CreateNew(const std::string& path) {
+    return real_.CreateNew(RealPath(path));
+}
+
+std::unique_ptr<InputFile> WindowsPathFileSystem::OpenUnshared(const std::string& path,
+                                                               bool* inUse) {
+    return real_.OpenUnshared(RealPath(path), inUse);
+}
+
 bool WindowsPathFileSystem::Exists(const std::string& path) {
     return real_.Exists(RealPath(path));
 }

@@ -25,7 +25,7 @@
 #include <map>
 #include <string>
 
-#include "platform/file_system.h"
+#include "seams/file_system.h"
 
 namespace morivane {
 
@@ -45,6 +45,8 @@ class WindowsPathFileSystem final : public FileSystem {
 
     std::unique_ptr<InputFile> OpenForReading(const std::string& path) override;
     std::unique_ptr<OutputFile> CreateForWriting(const std::string& path) override;
+    std::unique_ptr<OutputFile> CreateNew(const std::string& path) override;
+    std::unique_ptr<InputFile> OpenUnshared(const std::string& path, bool* inUse) override;
     bool Exists(const std::string& path) override;
     bool IsWritable(const std::string& path) override;
     bool MakeWritable(const std::string& path) override;

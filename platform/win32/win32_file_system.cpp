@@ -112,6 +112,24 @@ std::unique_ptr<OutputFile> Win32FileSystem::CreateForWriting(const std::string&
     return std::make_unique<Win32OutputFile>(h);
 }
 
+std::unique_ptr<OutputFile> Win32FileSystem::CreateNew(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32OutputFile>(h);
+}
+
+std::unique_ptr<InputFile> Win32FileSystem::OpenUnshared(const std::string& path, bool* inUse) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        *inUse = GetLastError() == ERROR_SHARING_VIOLATION;
+        return nullptr;
+    }
+    *inUse = false;
+    return std::make_unique<Win32InputFile>(h);
+}
+
 bool Win32FileSystem::Exists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

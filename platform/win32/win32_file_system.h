@@ -5,7 +5,7 @@
 // code page.
 #pragma once
 
-#include "platform/file_system.h"
+#include "seams/file_system.h"
 
 namespace morivane {
 
@@ -15,6 +15,12 @@ class Win32FileSystem final : public FileSystem {
     std::unique_ptr<InputFile> OpenForReading(const std::string& path) override;
     // Creates the file or empties it (CREATE_ALWAYS).
     std::unique_ptr<OutputFile> CreateForWriting(const std::string& path) override;
+    // CREATE_NEW, shared with readers only; a second writer or an unshared
+    // reader cannot open it until it is closed.
+    std::unique_ptr<OutputFile> CreateNew(const std::string& path) override;
+    // Opens an existing file for reading with no sharing at all: fails with
+    // a sharing violation (*inUse) while anyone else has it open.
+    std::unique_ptr<InputFile> OpenUnshared(const std::string& path, bool* inUse) override;
     // GetFileAttributesA succeeds.
     bool Exists(const std::string& path) override;
     // Exists and FILE_ATTRIBUTE_READONLY is clear.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "decode/hf.h"
+#include "patch/payload_sums.h"
 
 namespace morivane {
 namespace {
@@ -83,9 +84,13 @@ TEST_F(MakeCli, PayloadsApplyBackToTheNewFile) {
         const auto [applied, applyErr] = Sabunn("apply old.bin p.sabunn -o out.bin");
         ASSERT_EQ(applied, 0) << applyErr;
         EXPECT_TRUE(Read("out.bin") == neu);
+        // Beside the payload, the sums of the two files it turns into each other.
+        EXPECT_EQ(ParsePayloadSums(Read("p.sum")),
+                  std::optional(PayloadSums{*SumOf(old), *SumOf(neu)}));
     }
     // No temporary file is left beside the payload.
-    EXPECT_EQ(Entries(), (std::set<std::string>{"old.bin", "new.bin", "p.sabunn", "out.bin"}));
+    EXPECT_EQ(Entries(),
+              (std::set<std::string>{"old.bin", "new.bin", "p.sabunn", "p.sum", "out.bin"}));
 }
 
 TEST_F(MakeCli, RefusesAPartialUnitAndWritesNothing) {

@@ -12,8 +12,8 @@
 
 #include "decode/hf.h"
 #include "patch/diff_patcher.h"
-#include "patch/memory_payload_store.h"
 #include "patch/sabunn_script.h"
+#include "platform/memory_payload_store.h"
 #include "tests/patch/memory_file_system.h"
 #include "tools/builder/make_payload.h"
 #include "tools/builder/script_builder.h"

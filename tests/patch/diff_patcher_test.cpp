@@ -6,7 +6,7 @@
 #include <string>
 
 #include "decode/hf.h"
-#include "patch/memory_payload_store.h"
+#include "platform/memory_payload_store.h"
 #include "tests/patch/memory_file_system.h"
 #include "tests/patch/test_scripts.h"
 #include "tools/encode/payload.h"

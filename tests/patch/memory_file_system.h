@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_system.h"
+#include "seams/file_system.h"
 
 namespace morivane::testing {
 
@@ -67,6 +67,13 @@ class MemoryFileSystem : public FileSystem {
         return std::make_unique<Output>(*this, path, file);
     }
     // The rest of the seam, which the patcher does not use.
+    std::unique_ptr<OutputFile> CreateNew(const std::string& path) override {
+        return Has(path) ? nullptr : CreateForWriting(path);
+    }
+    std::unique_ptr<InputFile> OpenUnshared(const std::string& path, bool* inUse) override {
+        *inUse = false;
+        return OpenForReading(path);
+    }
     bool Exists(const std::string& path) override { return Has(path); }
     bool IsWritable(const std::string& path) override { return Has(path); }
     bool MakeWritable(const std::string& path) override { return Has(path); }

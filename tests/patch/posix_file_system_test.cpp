@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "patch/diff_patcher.h"
-#include "patch/memory_payload_store.h"
 #include "platform/directory_payload_store.h"
+#include "platform/memory_payload_store.h"
 #include "tests/patch/test_scripts.h"
 #include "ui/catalogue.h"
 

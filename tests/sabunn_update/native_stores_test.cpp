@@ -6,9 +6,9 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/absent_system.h"
+#include "platform/absent_host.h"
 #include "platform/pe_payload_store.h"
-#include "platform/pe_version_resources.h"
+#include "platform/pe_version_file.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/windows_path_file_system.h"
 #include "tests/sabunn_update/update_test_support.h"
@@ -27,9 +27,9 @@ class VersionFromFile : public testing::Test {
     }
 
     PosixFileSystem files_;
-    PeVersionResources versions_{files_};
+    PeVersionFile versions_{files_};
     AbsentOsInfo os_;
-    AbsentRegistry registry_;
+    MemoryRegistry registry_;
     HostEnvironment host_{os_, registry_, versions_};
     TempDir tmp_;
 };
@@ -44,38 +44,6 @@ TEST_F(VersionFromFile, ReadsTheDemoExecutablesAndTheUpdater) {
 
     if (!fs::exists(kUpdaterExe)) GTEST_SKIP() << "no MorivaneUpdate.exe at " << kUpdaterExe;
     EXPECT_EQ(FileVersionOf(kUpdaterExe), "1.0a");
-}
-
-TEST_F(VersionFromFile, BlockAnswersLikeTheWin32Calls) {
-    if (!fs::exists(kUpdaterExe)) GTEST_SKIP() << "no MorivaneUpdate.exe at " << kUpdaterExe;
-    std::uint32_t handle = 7;
-    const std::uint32_t size = versions_.VersionInfoSize(kUpdaterExe.string(), &handle);
-    ASSERT_GT(size, 0u);
-    EXPECT_EQ(handle, 0u);
-    std::vector<std::uint8_t> block(size);
-    EXPECT_FALSE(versions_.ReadVersionInfo(kUpdaterExe.string(), 0, size - 1, block.data()));
-    ASSERT_TRUE(versions_.ReadVersionInfo(kUpdaterExe.string(), 0, size, block.data()));
-
-    const void* data = nullptr;
-    std::uint32_t length = 0;
-    ASSERT_TRUE(
-        versions_.QueryVersionValue(block.data(), "\\VarFileInfo\\Translation", &data, &length));
-    ASSERT_EQ(length, 4u);
-    const auto* t = static_cast<const std::uint8_t*>(data);
-    EXPECT_EQ(LoadLe16(t), 0x0411);      // Japanese
-    EXPECT_EQ(LoadLe16(t + 2), 0x04B0);  // Unicode (1200)
-
-    // A text with characters of three UTF-8 bytes each, beside an ASCII one
-    // that must not be overwritten by it.
-    const void* version = nullptr;
-    ASSERT_TRUE(versions_.QueryVersionValue(block.data(), "\\StringFileInfo\\041104B0\\FileVersion",
-                                            &version, &length));
-    ASSERT_TRUE(versions_.QueryVersionValue(
-        block.data(), "\\StringFileInfo\\041104B0\\FileDescription", &data, &length));
-    EXPECT_STREQ(static_cast<const char*>(data), "Morivaneアップデートアプリケーション");
-    EXPECT_STREQ(static_cast<const char*>(version), "1.0a");
-    EXPECT_FALSE(versions_.QueryVersionValue(
-        block.data(), "\\StringFileInfo\\041104B0\\NoSuchValue", &data, &length));
 }
 
 TEST_F(VersionFromFile, CorruptedCopiesHaveNoVersion) {

@@ -8,9 +8,12 @@
 #include <signal.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
+#include "patch/crc32.h"
 #include "tests/sabunn_update/update_test_support.h"
 
 namespace morivane::updatetest {
@@ -62,15 +65,31 @@ class UpdateCli : public testing::Test {
                           tmp_.path());
     }
     static std::string DemoPayloads() { return "--payloads " + Quote(kDemoDir / "payloads"); }
+    // The demo's payloads without their sums, as a payload set made before
+    // sums existed: nothing is checked before the run.
+    std::string PayloadsWithoutSums() {
+        const fs::path dir = tmp_.path() / "unsummed";
+        fs::create_directories(dir);
+        for (const auto& entry : fs::directory_iterator(kDemoDir / "payloads")) {
+            if (entry.path().extension() == ".sabunn") {
+                fs::copy_file(entry.path(), dir / entry.path().filename(),
+                              fs::copy_options::overwrite_existing);
+            }
+        }
+        return "--payloads " + Quote(dir);
+    }
 
     // The five files carry the stamp as both times (checked before anything
-    // reads them) and the tree matches the demo's new one.
+    // reads them; the executable is read once more, for the Version record,
+    // after its stamp) and the tree matches the demo's new one.
     static void ExpectUpdated(const fs::path& dir) {
         for (const std::string& f : kFiveFiles) {
             struct stat st;
             ASSERT_EQ(::stat((dir / f).c_str(), &st), 0) << f;
             EXPECT_EQ(st.st_mtime, kStamp) << f;
-            EXPECT_EQ(st.st_atime, kStamp) << f;
+            if (f != kFiveFiles[0]) {
+                EXPECT_EQ(st.st_atime, kStamp) << f;
+            }
         }
         EXPECT_EQ(Differences(NamesAndContents(kDemoDir / "new"), NamesAndContents(dir)), "");
     }
@@ -100,9 +119,9 @@ TEST_F(UpdateCli, UpdatesTheDemoInstallationOnceAndThenRefusesWith8) {
     EXPECT_NE(r.out.find("message 52: アップデートを実行中です"), std::string::npos);
     EXPECT_NE(r.out.find("message 53: アップデートを終了しました。 (The update has finished.)"),
               std::string::npos);
-    EXPECT_NE(r.out.find("Version is recorded only by the Windows updater"), std::string::npos);
+    EXPECT_NE(r.out.find("Version \"1, 0, 0, 2\""), std::string::npos) << r.out;
 
-    ExpectUntouched(DemoPayloads() + " --yes", 8, "FileVersion \"1, 0, 0, 2\"");
+    ExpectUntouched(DemoPayloads() + " --yes", 8);
 }
 
 // Cases that change the copy before the run: the start-up refusals, and
@@ -111,14 +130,16 @@ struct Damage {
     const char* name;
     std::function<void(const fs::path& inst)> apply;
     int status;
-    const char* outPart;  // shows where the run stopped
+    const char* outPart;   // shows where the run stopped
+    bool withSums = true;  // the payloads come with their sums
 };
 
 class UpdateRefused : public UpdateCli, public testing::WithParamInterface<Damage> {};
 
 TEST_P(UpdateRefused, LeavesTheInstallationAsItWas) {
     GetParam().apply(inst_);
-    ExpectUntouched(DemoPayloads() + " --yes", GetParam().status, GetParam().outPart);
+    ExpectUntouched((GetParam().withSums ? DemoPayloads() : PayloadsWithoutSums()) + " --yes",
+                    GetParam().status, GetParam().outPart);
 }
 
 const Damage kDamages[] = {
@@ -136,26 +157,46 @@ const Damage kDamages[] = {
      7, ""},
     {"VersionWithoutBlanks",
      [](const fs::path& d) { PatchFileVersion(d / "Morivane.exe", "1, 0, 0, 1", "1,0,0,1"); }, 9,
-     "FileVersion \"1,0,0,1\""},
+     ""},
     {"OtherBuild",
      [](const fs::path& d) { PatchFileVersion(d / "Morivane.exe", "1, 0, 0, 1", "1, 0, 0, 3"); }, 9,
      ""},
-    {"FourthFileMissing", [](const fs::path& d) { fs::remove(d / "dat/Iobjecte.til"); }, 10,
+    // With the sums, a data file that is not the old one is found before
+    // anything is asked.
+    {"FourthFileMissing", [](const fs::path& d) { fs::remove(d / "dat/Iobjecte.til"); }, 7, ""},
+    {"DataFileChanged",
+     [](const fs::path& d) {
+         std::string b = Slurp(d / "dat/Iobjecth.til");
+         b[0x40] = static_cast<char>(b[0x40] ^ 1);
+         Spit(d / "dat/Iobjecth.til", b);
+     },
+     7, ""},
+    {"ExecutableByteFlipped",
+     [](const fs::path& d) {
+         std::string b = Slurp(d / "Morivane.exe");
+         b[0x40] = static_cast<char>(b[0x40] ^ 1);
+         Spit(d / "Morivane.exe", b);
+     },
+     7, ""},
+    // Without them, the run finds out part-way through and puts back what
+    // it had replaced.
+    {"FourthFileMissingUnsummed", [](const fs::path& d) { fs::remove(d / "dat/Iobjecte.til"); }, 10,
      "[3/5] dat\\Iobjecto.til (payload 138) ... rebuilt\n"
-     "[4/5] dat\\Iobjecte.til (payload 139) ... failed with message 10"},
-    {"DataFileIsADirectory",
+     "[4/5] dat\\Iobjecte.til (payload 139) ... failed with message 10",
+     false},
+    {"DataFileIsADirectoryUnsummed",
      [](const fs::path& d) {
          fs::remove(d / "dat/Iobjecto.til");
          fs::create_directory(d / "dat/Iobjecto.til");
          Spit(d / "dat/Iobjecto.til/inside", "x");
      },
-     10, "[3/5] dat\\Iobjecto.til (payload 138) ... failed with message 10"},
-    {"ReadOnlyExecutableAndMissingLastFile",
+     10, "[3/5] dat\\Iobjecto.til (payload 138) ... failed with message 10", false},
+    {"ReadOnlyExecutableAndMissingLastFileUnsummed",
      [](const fs::path& d) {
          fs::permissions(d / "Morivane.exe", fs::perms(0444));
          fs::remove(d / "dat/Iobjecth.til");
      },
-     10, "[5/5] dat\\Iobjecth.til (payload 140) ... failed with message 10"},
+     10, "[5/5] dat\\Iobjecth.til (payload 140) ... failed with message 10", false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Each, UpdateRefused, testing::ValuesIn(kDamages),
@@ -207,10 +248,11 @@ TEST_F(UpdateCli, FindsNamesInAnyCaseAndKeepsThem) {
     fs::rename(inst_ / "DAT/Iobjecto.til", inst_ / "DAT/iobjecto.til");
     fs::rename(inst_ / "Morivane.exe", inst_ / "MORIVANE.EXE");
 
-    // A failure at the last file puts every name back as it was.
+    // A failure at the last file puts every name back as it was (without
+    // sums, which would refuse the missing file before the run).
     const std::string last = Slurp(inst_ / "DAT/Iobjecth.til");
     fs::remove(inst_ / "DAT/Iobjecth.til");
-    ExpectUntouched(DemoPayloads() + " --yes", 10,
+    ExpectUntouched(PayloadsWithoutSums() + " --yes", 10,
                     "[4/5] dat\\Iobjecte.til (payload 139) ... rebuilt");
     Spit(inst_ / "DAT/Iobjecth.til", last);
 
@@ -232,6 +274,46 @@ TEST_F(UpdateCli, FindsNamesInAnyCaseAndKeepsThem) {
     EXPECT_EQ(std::distance(fs::directory_iterator(inst_), fs::directory_iterator()), 2);
     EXPECT_EQ(std::distance(fs::directory_iterator(inst_ / "DAT"), fs::directory_iterator()), 4);
     EXPECT_EQ(Differences(NamesAndContents(kDemoDir / "new"), NamesAndContents(renamed)), "");
+}
+
+// One record entry as the earlier record format wrote them, which named the
+// target by its full path.
+std::string FullPathEntry(char kind, int row, const std::string& a, const std::string& b) {
+    std::string e{kind,
+                  static_cast<char>(row),
+                  static_cast<char>(a.size() & 0xFF),
+                  static_cast<char>(a.size() >> 8),
+                  static_cast<char>(b.size() & 0xFF),
+                  static_cast<char>(b.size() >> 8)};
+    e += a + b;
+    const std::uint32_t crc = Crc32({reinterpret_cast<const std::uint8_t*>(e.data()), e.size()});
+    for (int i = 0; i < 4; ++i) e.push_back(static_cast<char>(crc >> (8 * i)));
+    return e;
+}
+
+TEST_F(UpdateCli, ACraftedRecordCannotReplaceAFileOutsideTheInstallation) {
+    // A record that names a file outside the installation as an original
+    // moved aside, and an "aside" file of the attacker's beside it.
+    const fs::path victim = tmp_.path() / "victim.conf";
+    Spit(victim, "the machine's own");
+    char real[PATH_MAX];
+    ASSERT_NE(::realpath(inst_.c_str(), real), nullptr);
+    const std::string aside = std::string(real) + "\\Clone1.bak";
+    Spit(inst_ / "Clone1.bak", "the attacker's");
+    Spit(inst_ / "Clone.rec", FullPathEntry('B', 0, "MORIVANE-REC 1", "") +
+                                  FullPathEntry('A', 0, victim.string(), aside));
+
+    const RunResult r = Update(inst_);
+    EXPECT_EQ(Slurp(victim), "the machine's own");
+    // The installation's files match the payloads' sums, so the record is
+    // kept aside for inspection and the update goes through.
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(Slurp(inst_ / "Clone1.rec"), FullPathEntry('B', 0, "MORIVANE-REC 1", "") +
+                                               FullPathEntry('A', 0, victim.string(), aside));
+    EXPECT_EQ(Slurp(inst_ / "Clone1.bak"), "the attacker's");
+    fs::remove(inst_ / "Clone1.rec");
+    fs::remove(inst_ / "Clone1.bak");
+    ExpectUpdated(inst_);
 }
 
 TEST_F(UpdateCli, PayloadsThatCannotBeHadTouchNothing) {

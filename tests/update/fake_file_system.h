@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/file_system.h"
+#include "seams/file_system.h"
 
 namespace morivane::testing {
 
@@ -46,7 +46,9 @@ class FakeFileSystem : public FileSystem {
     // Decides whether one particular move fails.
     std::function<bool(const std::string& from, const std::string& to)> moveFails;
 
-    std::vector<std::string> log;  // "move A -> B", "delete A", ...
+    std::vector<std::string> log;         // "move A -> B", "delete A", ...
+    std::set<std::string> held;           // made by CreateNew and still open
+    std::set<std::string> heldElsewhere;  // open in another process
     int openFiles = 0;
     // Files open for writing -> the length of their content that was synced.
     std::map<std::string, std::size_t> writing;
@@ -73,6 +75,20 @@ class FakeFileSystem : public FileSystem {
         }
         files[path] = File{};
         return std::make_unique<Output>(*this, path);
+    }
+    std::unique_ptr<OutputFile> CreateNew(const std::string& path) override {
+        if (Has(path)) return nullptr;
+        auto out = CreateForWriting(path);
+        if (out != nullptr) {
+            held.insert(path);
+            heldBy_[out.get()] = path;
+        }
+        return out;
+    }
+    std::unique_ptr<InputFile> OpenUnshared(const std::string& path, bool* inUse) override {
+        *inUse = held.count(path) != 0 || heldElsewhere.count(path) != 0;
+        if (*inUse) return nullptr;
+        return OpenForReading(path);
     }
     bool Exists(const std::string& path) override { return Has(path); }
     bool IsWritable(const std::string& path) override {
@@ -126,6 +142,14 @@ class FakeFileSystem : public FileSystem {
     }
 
   private:
+    void Release(const OutputFile* file) {
+        auto it = heldBy_.find(file);
+        if (it == heldBy_.end()) return;
+        held.erase(it->second);
+        heldBy_.erase(it);
+    }
+    std::map<const OutputFile*, std::string> heldBy_;
+
     void Mutating() {
         if (beforeMutation) beforeMutation();
     }
@@ -164,6 +188,7 @@ class FakeFileSystem : public FileSystem {
         ~Output() override {
             --fs_.openFiles;
             if (open_) fs_.writing.erase(path_);
+            fs_.Release(this);
         }
         std::size_t Write(const void* buffer, std::size_t size, std::size_t count) override {
             auto it = fs_.files.find(path_);
@@ -175,6 +200,7 @@ class FakeFileSystem : public FileSystem {
             fs_.Mutating();
             if (open_) fs_.writing.erase(path_);
             open_ = false;
+            fs_.Release(this);
             return true;
         }
         bool Sync() override {

@@ -2,18 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/update/fake_system.h"
+#include "tests/support/fake_host.h"
 
 namespace morivane {
 namespace {
 
-using testing::FakeSystem;
-using testing::FakeVersionResource;
+using testing::FakeHost;
 
 const std::string kKey = "SOFTWARE\\KESTRON\\Morivane";
 
 struct Probe {
-    FakeSystem system;
+    FakeHost system;
     HostEnvironment Make() { return HostEnvironment(system, system, system); }
 };
 
@@ -26,7 +25,7 @@ TEST(HostProbe, JapaneseIsTheLow10BitsOfTheSystemLanguage) {
                                       {0x0409, false},
                                       {0x0412, false},
                                       {0x0811, true}}) {
-        FakeSystem system;
+        FakeHost system;
         system.language = language;
         HostEnvironment host(system, system, system);
         EXPECT_EQ(host.IsJapaneseSystem(), japanese) << std::hex << language;
@@ -47,8 +46,6 @@ TEST(HostProbe, WindowsFamilyVersionsPassAndNtIsFlagged) {
     Probe nt;
     nt.system.SetWindows(4, 0, kPlatformWin32Nt);
     EXPECT_EQ(nt.Make().isWindowsNT, 1);
-    // The record is asked for with its size field saying 148.
-    EXPECT_EQ(nt.system.sizeFieldSeen, 148u);
 }
 
 TEST(HostProbe, OtherPlatformIdsLeaveTheNtFlagClear) {
@@ -77,7 +74,7 @@ TEST(HostProbe, MinorVersionsCountOnlyWhenTheMajorVersionsAreEqual) {
 TEST(HostProbe, AFailedVersionQueryReportsZeroAndNotNt) {
     Probe p;
     p.system.SetWindows(4, 0, kPlatformWin32Nt);
-    p.system.versionQuerySucceeds = false;
+    p.system.os = std::nullopt;
     HostEnvironment host = p.Make();
     EXPECT_EQ(host.majorVersion, 0u);
     EXPECT_EQ(host.minorVersion, 0u);
@@ -160,7 +157,7 @@ TEST(RegistryWrite, ExistingKeyGetsAnSzValueWithItsNul) {
     p.system.PutString(kKey, "Version", "old");
     HostEnvironment host = p.Make();
     ASSERT_EQ(host.WriteRegistryString(kLocalMachine, kKey, "Version", "1, 0, 0, 2"), 1);
-    const FakeSystem::Value* v = p.system.Find(kKey, "Version");
+    const FakeHost::Value* v = p.system.Find(kKey, "Version");
     ASSERT_NE(v, nullptr);
     EXPECT_EQ(v->type, kRegSz);
     const std::string expected("1, 0, 0, 2\0", 11);
@@ -188,7 +185,7 @@ TEST(RegistryWrite, AKeyThatCannotBeOpenedForWritingIsCreatedOrOpenedByCreate) {
     // second open fails too: the write fails and every key is closed.
     Probe p;
     p.system.PutString(kKey, "BootDirectory", "x");
-    p.system.denyAllAccess.insert(FakeSystem::Path(kLocalMachine, kKey));
+    p.system.denyAllAccess.insert(FakeHost::Path(kLocalMachine, kKey));
     HostEnvironment host = p.Make();
     EXPECT_EQ(host.WriteRegistryString(kLocalMachine, kKey, "Version", "v"), 0);
     EXPECT_EQ(p.system.createClasses.size(), 1u);
@@ -280,73 +277,26 @@ TEST(ReadInstallDirectory, ReadsTheRegistryAgainAndKeepsTheOutputOnFailure) {
 
 // ------------------------------------------------------------ file version
 
-TEST(FileVersion, ReadsFileVersionUnderTheFirstTranslation) {
+TEST(FileVersion, AssignsTheTextOnlyWhenThereIsOne) {
     Probe p;
-    p.system.versions["C:\\m.exe"] = FakeVersionResource::Japanese("1, 0, 0, 1");
+    p.system.fileVersions["C:\\m.exe"] = "1, 0, 0, 1";
     HostEnvironment host = p.Make();
-    std::string out;
+    std::string out = "kept";
+    EXPECT_EQ(host.GetFileVersionString("C:\\other.exe", out), 0);
+    EXPECT_EQ(out, "kept");
     ASSERT_EQ(host.GetFileVersionString("C:\\m.exe", out), 1);
     EXPECT_EQ(out, "1, 0, 0, 1");
-    EXPECT_EQ(p.system.versionQueries,
-              (std::vector<std::string>{"\\VarFileInfo\\Translation",
-                                        "\\StringFileInfo\\041104B0\\FileVersion"}));
-}
-
-TEST(FileVersion, TheKeyIsUpperCaseHexWithLeadingZeros) {
-    Probe p;
-    FakeVersionResource r;
-    r.translations = {{0x0009, 0x04e4}};
-    r.strings["000904E4\\FileVersion"] = "2.0";
-    p.system.versions["f"] = r;
-    HostEnvironment host = p.Make();
-    std::string out;
-    ASSERT_EQ(host.GetFileVersionString("f", out), 1);
-    EXPECT_EQ(out, "2.0");
-    EXPECT_EQ(p.system.versionQueries.back(), "\\StringFileInfo\\000904E4\\FileVersion");
-}
-
-TEST(FileVersion, OnlyTheFirstTranslationIsTried) {
-    Probe p;
-    FakeVersionResource r;
-    r.translations = {{0x0409, 0x04B0}, {0x0411, 0x04B0}};
-    r.strings["041104B0\\FileVersion"] = "1, 0, 0, 1";
-    p.system.versions["f"] = r;
-    HostEnvironment host = p.Make();
-    std::string out = "kept";
-    EXPECT_EQ(host.GetFileVersionString("f", out), 0);
-    EXPECT_EQ(out, "kept");
-}
-
-TEST(FileVersion, MissingResourceTranslationOrTextFails) {
-    Probe p;
-    HostEnvironment host = p.Make();
-    std::string out = "kept";
-    EXPECT_EQ(host.GetFileVersionString("missing", out), 0);  // size 0
-
-    FakeVersionResource noTranslation;
-    noTranslation.strings["041104B0\\FileVersion"] = "1, 0, 0, 1";
-    p.system.versions["a"] = noTranslation;
-    EXPECT_EQ(host.GetFileVersionString("a", out), 0);
-
-    FakeVersionResource emptyLength = FakeVersionResource::Japanese("1, 0, 0, 1");
-    emptyLength.fileVersionLength = 0;
-    p.system.versions["b"] = emptyLength;
-    EXPECT_EQ(host.GetFileVersionString("b", out), 0);
-
-    p.system.versions["c"] = FakeVersionResource::Japanese("1, 0, 0, 1");
-    p.system.readVersionFails = true;
-    EXPECT_EQ(host.GetFileVersionString("c", out), 0);
-    EXPECT_EQ(out, "kept");
+    EXPECT_EQ(p.system.versionReads, (std::vector<std::string>{"C:\\other.exe", "C:\\m.exe"}));
 }
 
 TEST(WriteVersion, RecordsTheFileVersionOfTheExecutableBootDirectoryNamesNow) {
     Probe p;
     p.system.PutString(kKey, "BootDirectory", "C:\\M\\new.exe");
     p.system.PutString(kKey, "Version", "1, 0, 0, 1");
-    p.system.versions["C:\\M\\new.exe"] = FakeVersionResource::Japanese("1, 0, 0, 2");
+    p.system.fileVersions["C:\\M\\new.exe"] = "1, 0, 0, 2";
     HostEnvironment host = p.Make();
     ASSERT_EQ(host.WriteVersion("Morivane"), 1);
-    const FakeSystem::Value* v = p.system.Find(kKey, "Version");
+    const FakeHost::Value* v = p.system.Find(kKey, "Version");
     ASSERT_NE(v, nullptr);
     EXPECT_EQ(std::string(v->data.begin(), v->data.end()), std::string("1, 0, 0, 2\0", 11));
     EXPECT_EQ(p.system.OpenHandles(), 0u);

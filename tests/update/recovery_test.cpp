@@ -5,37 +5,24 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/update/fake_file_system.h"
-#include "tests/update/fake_system.h"
-#include "tests/update/installation_layout.h"
+#include <functional>
+
+#include "tests/support/test_installation.h"
+#include "update/recovery.h"
 #include "update/update_run.h"
-#include "update/updater_app.h"
 
 namespace morivane {
 namespace {
 
 using testing::FakeFileSystem;
-using testing::FakeSystem;
-using testing::FakeVersionResource;
 using testing::kDir;
 using testing::kExe;
-using testing::kIds;
-using testing::kKey;
-using testing::kOriginalTime;
+using testing::kRecord;
 using testing::kTargets;
+using testing::NewContent;
 using testing::Original;
 
-const std::string kRecord = kDir + "Clone.rec";
-std::string NewContent(std::size_t row) {
-    return "new " + std::to_string(kIds[row]) + " from [" + Original(row) + "]";
-}
-
-struct NullView : UpdateView {
-    void ShowStatus(int) override {}
-    void HideCancel() override {}
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-};
+const InstallationPaths kPaths = PathsOf(kExe, kDir);
 
 // What the files looked like at one instant: the file table, and for each
 // file open for writing how much of it had been synced.
@@ -44,54 +31,17 @@ struct Instant {
     std::map<std::string, std::size_t> writing;
 };
 
-// Morivane 1.0.0.1 (read-only executable) on a fake system whose executable
-// reports 1, 0, 0, 2 once it holds the new content.
-struct Installation {
-    FakeSystem system;
-    FakeFileSystem files;
-    std::unique_ptr<HostEnvironment> host;
-    int failingPayload = 0;  // the patch of this payload fails with 12
+// The test installation with a read-only executable, and the instants of
+// whatever is done to it.
+struct Installation : testing::TestInstallation {
+    Installation() : TestInstallation(true) {}
 
-    Installation() {
-        for (std::size_t row = 0; row < kTargets.size(); ++row) {
-            files.Put(kTargets[row], Original(row), row == 0);
-            files.files[kTargets[row]].time = kOriginalTime;
-        }
-        system.PutString(kKey, "BootDirectory", kExe);
-        system.versionOf = [this](const std::string& path) -> std::optional<FakeVersionResource> {
-            if (!files.Has(path)) return std::nullopt;
-            return FakeVersionResource::Japanese(
-                files.At(path).content == NewContent(0) ? "1, 0, 0, 2" : "1, 0, 0, 1");
-        };
-        host = std::make_unique<HostEnvironment>(system, system, system);
+    RecoveryResult Recover(const SumsLookup& sums = {}) {
+        return RecoverInterruptedUpdate(files, kPaths, hostEnvironment.get(), sums);
     }
+    bool IsOriginal() const { return TestInstallation::IsOriginal(true); }
 
-    // A patch that reads the old file whole and writes the new one in two
-    // pieces, as a patcher with a buffered stream does.
-    int Patch(const std::string& oldPath, const std::string& newPath, int id) {
-        auto in = files.OpenForReading(oldPath);
-        if (in == nullptr) return 10;
-        std::string old(static_cast<std::size_t>(in->Length()), '\0');
-        in->Read(old.data(), 1, old.size());
-        auto out = files.CreateForWriting(newPath);
-        if (out == nullptr) return 11;
-        if (id == failingPayload) return 12;
-        const std::string content = "new " + std::to_string(id) + " from [" + old + "]";
-        const std::size_t half = content.size() / 2;
-        out->Write(content.data(), 1, half);
-        out->Write(content.data() + half, 1, content.size() - half);
-        return out->Close() ? 0 : 12;
-    }
-    int Run() {
-        NullView view;
-        const UpdateContext context{
-            files,
-            [this](const std::string& o, const std::string& n, int id) { return Patch(o, n, id); },
-            host.get()};
-        return RunUpdate(context, kExe, kDir, view);
-    }
-
-    // Every instant of a run, just before each of its changing operations,
+    // Every instant of `what`, just before each of its changing operations,
     // and the state after its end.
     std::vector<Instant> RecordInstants(const std::function<void()>& what) {
         std::vector<Instant> instants;
@@ -100,43 +50,6 @@ struct Installation {
         files.beforeMutation = nullptr;
         instants.push_back({files.files, files.writing});
         return instants;
-    }
-
-    std::vector<std::string> Leftovers() const {
-        std::vector<std::string> left;
-        for (const auto& [path, file] : files.files) {
-            if (path.find("Clone") != std::string::npos) left.push_back(path);
-        }
-        return left;
-    }
-    bool VersionWritten() const { return system.Find(kKey, "Version") != nullptr; }
-
-    // The installation as it was before any run: contents, the executable's
-    // read-only attribute, the times; nothing else.
-    bool IsOriginal() const {
-        if (files.files.size() != kTargets.size()) return false;
-        for (std::size_t row = 0; row < kTargets.size(); ++row) {
-            if (!files.Has(kTargets[row])) return false;
-            const auto& f = files.At(kTargets[row]);
-            if (f.content != Original(row) || f.readOnly != (row == 0) ||
-                f.time != std::optional<std::int64_t>(kOriginalTime)) {
-                return false;
-            }
-        }
-        return true;
-    }
-    // The installation as a finished run leaves it.
-    bool IsUpdated() const {
-        if (files.files.size() != kTargets.size()) return false;
-        for (std::size_t row = 0; row < kTargets.size(); ++row) {
-            if (!files.Has(kTargets[row])) return false;
-            const auto& f = files.At(kTargets[row]);
-            if (f.content != NewContent(row) || f.readOnly ||
-                f.time != std::optional<std::int64_t>(kUpdateTimestamp)) {
-                return false;
-            }
-        }
-        return true;
     }
 };
 
@@ -169,11 +82,10 @@ TEST(Recovery, WithoutARecordNothingIsTouched) {
     Installation inst;
     inst.files.Put(kDir + "Clone.tmp", "someone's");
     inst.files.Put(kDir + "Clone1.bak", "someone's");
-    EXPECT_EQ(RecoverInterruptedUpdate(inst.files, kDir, inst.host.get()),
-              RecoveryResult::kNothingToDo);
+    EXPECT_EQ(inst.Recover(), RecoveryResult::kNothingToDo);
     EXPECT_TRUE(inst.files.log.empty());
     EXPECT_EQ(inst.Leftovers().size(), 2u);
-    EXPECT_EQ(RecoverInterruptedUpdate(inst.files, "", inst.host.get()),
+    EXPECT_EQ(RecoverInterruptedUpdate(inst.files, PathsOf(kExe, ""), nullptr, {}),
               RecoveryResult::kNothingToDo);
 }
 
@@ -196,8 +108,7 @@ TEST(Recovery, ACrashAtAnyInstantOfARunIsUndoneOrCompleted) {
                          " bytes");
             Installation inst;
             inst.files.files = CrashState(instants[k], length);
-            const RecoveryResult result =
-                RecoverInterruptedUpdate(inst.files, kDir, inst.host.get());
+            const RecoveryResult result = inst.Recover();
             ASSERT_NE(result, RecoveryResult::kBlocked);
             if (result == RecoveryResult::kNothingToDo) {
                 // Before the record begins, the first temporary file at most.
@@ -232,7 +143,7 @@ TEST(Recovery, ACrashAtAnyInstantOfARunIsUndoneOrCompleted) {
             // And the update then goes through as if nothing had happened,
             // over the crash's own temporary file too.
             inst.files.files = CrashState(instants[k], length);
-            RecoverInterruptedUpdate(inst.files, kDir, inst.host.get());
+            inst.Recover();
             EXPECT_EQ(inst.Run(), IDS_UPDATE_DONE);
             EXPECT_TRUE(inst.IsUpdated());
             EXPECT_TRUE(inst.Leftovers().empty());
@@ -244,7 +155,7 @@ TEST(Recovery, ACrashAtAnyInstantOfARunIsUndoneOrCompleted) {
 
 TEST(Recovery, ACrashWhileAFailedRunPutsItselfBackIsUndoneToo) {
     Installation run;
-    run.failingPayload = 140;  // the fifth file: four originals to put back
+    run.failures[140] = 12;  // the fifth file: four originals to put back
     const std::vector<Instant> instants =
         run.RecordInstants([&] { EXPECT_EQ(run.Run(), IDS_UPDATE_FAILED); });
     ASSERT_TRUE(run.IsOriginal());
@@ -253,7 +164,7 @@ TEST(Recovery, ACrashWhileAFailedRunPutsItselfBackIsUndoneToo) {
         SCOPED_TRACE("instant " + std::to_string(k));
         Installation inst;
         inst.files.files = CrashState(instants[k], RecordLengths(instants[k]).second);
-        const RecoveryResult result = RecoverInterruptedUpdate(inst.files, kDir, inst.host.get());
+        const RecoveryResult result = inst.Recover();
         ASSERT_TRUE(result == RecoveryResult::kRolledBack ||
                     result == RecoveryResult::kNothingToDo);
         if (result == RecoveryResult::kRolledBack) {
@@ -275,16 +186,14 @@ TEST(Recovery, ACrashDuringRecoveryIsRecoveredByTheNextStart) {
         Installation first;
         first.files.files = CrashState(instants[k], RecordLengths(instants[k]).second);
         if (!first.files.Has(kRecord)) continue;  // nothing for a recovery to do
-        const std::vector<Instant> during = first.RecordInstants(
-            [&] { RecoverInterruptedUpdate(first.files, kDir, first.host.get()); });
+        const std::vector<Instant> during = first.RecordInstants([&] { first.Recover(); });
         const bool wasUpdated = first.IsUpdated();
         for (std::size_t j = 0; j < during.size(); ++j) {
             SCOPED_TRACE("run instant " + std::to_string(k) + ", recovery instant " +
                          std::to_string(j));
             Installation second;
             second.files.files = CrashState(during[j], 0);
-            ASSERT_NE(RecoverInterruptedUpdate(second.files, kDir, second.host.get()),
-                      RecoveryResult::kBlocked);
+            ASSERT_NE(second.Recover(), RecoveryResult::kBlocked);
             EXPECT_TRUE(second.Leftovers().empty());
             EXPECT_EQ(wasUpdated ? second.IsUpdated() : second.IsOriginal(), true);
             ++restarts;
@@ -306,55 +215,14 @@ TEST(Recovery, AnOriginalThatCannotGoBackKeepsTheRecordForTheNextStart) {
     Installation inst;
     inst.files.files = CrashState(instants[k], RecordLengths(instants[k]).second);
     inst.files.undeletable.insert(kTargets[1]);
-    EXPECT_EQ(RecoverInterruptedUpdate(inst.files, kDir, inst.host.get()),
-              RecoveryResult::kBlocked);
+    EXPECT_EQ(inst.Recover(), RecoveryResult::kBlocked);
     // Row 1 is back; row 2's original waits aside with the record.
     EXPECT_EQ(inst.files.At(kExe).content, Original(0));
     EXPECT_TRUE(inst.files.Has(kRecord));
     EXPECT_EQ(inst.files.At(kDir + "Clone2.bak").content, Original(1));
     inst.files.undeletable.clear();
-    EXPECT_EQ(RecoverInterruptedUpdate(inst.files, kDir, inst.host.get()),
-              RecoveryResult::kRolledBack);
+    EXPECT_EQ(inst.Recover(), RecoveryResult::kRolledBack);
     EXPECT_TRUE(inst.IsOriginal());
-}
-
-TEST(Recovery, ARecordThisProgramDidNotWriteIsLeftAloneWithWhatItNames) {
-    // A well-formed record whose aside is not one of the run's names: acting
-    // on it could move any file.
-    Installation run;
-    const std::vector<Instant> instants = run.RecordInstants([&] { run.Run(); });
-    std::string record;
-    for (const Instant& i : instants) {
-        if (i.files.count(kDir + "Clone1.bak") != 0) {
-            record = i.files.at(kRecord).content;
-            break;
-        }
-    }
-    ASSERT_FALSE(record.empty());
-    RecordContents parsed = ParseUpdateRecord(record, kDir);
-    ASSERT_TRUE(parsed.begun);
-    ASSERT_EQ(parsed.asides.size(), 1u);
-    EXPECT_EQ(parsed.asides[0].target, kExe);
-    EXPECT_EQ(parsed.asides[0].aside, kDir + "Clone1.bak");
-    EXPECT_FALSE(parsed.committed);
-    EXPECT_FALSE(parsed.damaged);
-
-    // The same record read for another installation directory names an
-    // aside outside it.
-    EXPECT_TRUE(ParseUpdateRecord(record, "D:\\Other\\").damaged);
-    Installation inst;
-    inst.files.Put(kDir + "Clone1.bak", "keep me");
-    FakeFileSystem::File other;
-    other.content = record;
-    inst.files.files["D:\\Other\\Clone.rec"] = other;
-    EXPECT_EQ(RecoverInterruptedUpdate(inst.files, "D:\\Other\\", inst.host.get()),
-              RecoveryResult::kBlocked);
-    EXPECT_TRUE(inst.files.log.empty());
-
-    // Bytes that are no record at all: an entry whose check fails is a
-    // write that never completed, so nothing was moved.
-    EXPECT_FALSE(ParseUpdateRecord("not a record, long enough", kDir).begun);
-    EXPECT_FALSE(ParseUpdateRecord("", kDir).begun);
 }
 
 TEST(Recovery, AReadOfACutOrCorruptedRecordKeepsOnlyTheEntriesBeforeTheDamage) {
@@ -364,18 +232,18 @@ TEST(Recovery, AReadOfACutOrCorruptedRecordKeepsOnlyTheEntriesBeforeTheDamage) {
         if (run.files.Has(kRecord)) full = run.files.At(kRecord).content;
     };
     run.Run();
-    const RecordContents whole = ParseUpdateRecord(full, kDir);
+    const RecordContents whole = ParseUpdateRecord(full, kPaths.rowNames);
     ASSERT_TRUE(whole.committed);
     ASSERT_EQ(whole.asides.size(), 5u);
     for (std::size_t row = 0; row < 5; ++row) {
         EXPECT_EQ(whole.asides[row].row, static_cast<int>(row));
-        EXPECT_EQ(whole.asides[row].target, kTargets[row]);
+        EXPECT_EQ(whole.asides[row].asideNumber, static_cast<int>(row) + 1);
     }
     auto isPrefix = [&](const RecordContents& part) {
         if (part.asides.size() > whole.asides.size()) return false;
         for (std::size_t i = 0; i < part.asides.size(); ++i) {
-            if (part.asides[i].aside != whole.asides[i].aside ||
-                part.asides[i].target != whole.asides[i].target) {
+            if (part.asides[i].asideNumber != whole.asides[i].asideNumber ||
+                part.asides[i].row != whole.asides[i].row) {
                 return false;
             }
         }
@@ -384,8 +252,8 @@ TEST(Recovery, AReadOfACutOrCorruptedRecordKeepsOnlyTheEntriesBeforeTheDamage) {
     std::size_t previous = 0;
     for (std::size_t length = 0; length < full.size(); ++length) {
         const RecordContents part =
-            ParseUpdateRecord(std::string_view(full).substr(0, length), kDir);
-        EXPECT_FALSE(part.damaged);
+            ParseUpdateRecord(std::string_view(full).substr(0, length), kPaths.rowNames);
+        EXPECT_FALSE(part.foreign);
         EXPECT_FALSE(part.committed);  // the commit is the last entry
         EXPECT_TRUE(isPrefix(part));
         EXPECT_GE(part.asides.size(), previous);
@@ -394,8 +262,8 @@ TEST(Recovery, AReadOfACutOrCorruptedRecordKeepsOnlyTheEntriesBeforeTheDamage) {
     for (std::size_t at = 0; at < full.size(); ++at) {
         std::string flipped = full;
         flipped[at] = static_cast<char>(flipped[at] ^ 0x20);
-        const RecordContents part = ParseUpdateRecord(flipped, kDir);
-        EXPECT_TRUE(part.damaged || (isPrefix(part) && !part.committed)) << "byte " << at;
+        const RecordContents part = ParseUpdateRecord(flipped, kPaths.rowNames);
+        EXPECT_TRUE(part.foreign || (isPrefix(part) && !part.committed)) << "byte " << at;
     }
 }
 
@@ -428,8 +296,7 @@ TEST(UpdateRun, EveryFailureToMakeTheRecordOrTheNewFilesDurableLeavesAWholeInsta
         // disk decides, so the files stay for the next start.
         ++leftForRecovery;
         EXPECT_TRUE(inst.files.Has(kRecord));
-        const RecoveryResult recovered =
-            RecoverInterruptedUpdate(inst.files, kDir, inst.host.get());
+        const RecoveryResult recovered = inst.Recover();
         EXPECT_EQ(recovered, RecoveryResult::kCompleted);  // here the entry was written
         EXPECT_TRUE(inst.IsUpdated());
     }
@@ -450,68 +317,6 @@ TEST(UpdateRun, AnExistingRecordIsNeverOverwritten) {
     EXPECT_EQ(blocked.Run(), IDS_TEMP_CREATE_FAILED);
     EXPECT_TRUE(blocked.IsOriginal());
     EXPECT_TRUE(blocked.Leftovers().empty());
-}
-
-// Start-up recovers before the FileVersion check, silently.
-struct StartupWith {
-    Installation inst;
-    std::vector<int> Start() {
-        StartupServices services = inst.system.Services();
-        services.files = &inst.files;
-        UpdaterApp app(services);
-        EXPECT_FALSE(app.InitInstance());
-        std::vector<int> shown;
-        for (const auto& box : inst.system.boxes) shown.push_back(FakeSystem::NumberOf(box.text));
-        return shown;
-    }
-    // The installation as a crash left it at the first instant at which
-    // `when` holds.
-    void CrashWhen(const std::function<bool(const Installation&)>& when) {
-        Installation run;
-        std::optional<Instant> found;
-        run.files.beforeMutation = [&] {
-            if (!found && when(run)) found = Instant{run.files.files, run.files.writing};
-        };
-        run.Run();
-        ASSERT_TRUE(found.has_value());
-        inst.files.files = CrashState(*found, RecordLengths(*found).second);
-    }
-};
-
-TEST(Startup, AnInterruptedRunIsUndoneBeforeTheVersionCheck) {
-    // The executable is aside: without recovery the check could not read a
-    // FileVersion and would refuse with 7.
-    StartupWith s;
-    s.CrashWhen([](const Installation& i) { return !i.files.Has(kExe); });
-    EXPECT_EQ(s.Start(), (std::vector<int>{IDS_CLOSE_PROGRAMS}));
-    EXPECT_TRUE(s.inst.IsOriginal());
-    EXPECT_EQ(s.inst.system.dialogRuns.size(), 1u);
-}
-
-TEST(Startup, ARunInterruptedAfterItsCommitIsFinishedAndFoundUpdated) {
-    StartupWith s;
-    s.CrashWhen([](const Installation& i) {
-        return i.files.log.size() > 0 && i.files.log.back() == "delete " + kDir + "Clone1.bak";
-    });
-    EXPECT_EQ(s.Start(), (std::vector<int>{IDS_ALREADY_UPDATED}));
-    EXPECT_TRUE(s.inst.IsUpdated());
-    EXPECT_TRUE(s.inst.VersionWritten());
-}
-
-TEST(Startup, AnInstallationThatCannotBePutBackGetsMessage7AndKeepsTheRecord) {
-    StartupWith s;
-    s.CrashWhen([](const Installation& i) {
-        return i.files.Has(kExe) && i.files.At(kExe).content == NewContent(0);
-    });
-    s.inst.files.undeletable.insert(kExe);
-    EXPECT_EQ(s.Start(), (std::vector<int>{IDS_INSTALL_BROKEN}));
-    EXPECT_TRUE(s.inst.files.Has(kRecord));
-    EXPECT_TRUE(s.inst.system.dialogRuns.empty());
-    // The next start, with the file free again, goes on as usual.
-    s.inst.files.undeletable.clear();
-    s.inst.system.boxes.clear();
-    EXPECT_EQ(s.Start(), (std::vector<int>{IDS_CLOSE_PROGRAMS}));
-    EXPECT_TRUE(s.inst.IsOriginal());
 }
 
 }  // namespace

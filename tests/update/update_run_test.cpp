@@ -4,146 +4,47 @@
 
 #include <tuple>
 
-#include "patch/memory_payload_store.h"
 #include "patch/sabunn_script.h"
-#include "tests/update/fake_file_system.h"
-#include "tests/update/fake_system.h"
-#include "tests/update/installation_layout.h"
-#include "update/update_record.h"
+#include "platform/memory_payload_store.h"
+#include "tests/support/test_installation.h"
+#include "update/recovery.h"
 
 namespace morivane {
 namespace {
 
-using testing::FakeFileSystem;
-using testing::FakeSystem;
-using testing::FakeVersionResource;
 using testing::kDir;
 using testing::kExe;
 using testing::kIds;
 using testing::kKey;
-using testing::kOriginalTime;
 using testing::kTargets;
+using testing::kTemp;
+using testing::NewContent;
 using testing::Original;
+using Installation = testing::TestInstallation;
 
-const std::string kTemp = kDir + "Clone.tmp";
-
-// Writes what a patch of payload `id` makes of `old`, the way DiffPatcher
-// reports: 10 before creating the new file, 11 when it cannot be created, and
-// any other failure after creating it empty.
-struct FakePatcher {
-    FakeFileSystem& files;
-    std::map<int, int> failures;  // payload id -> result
-    std::vector<std::tuple<std::string, std::string, int>> calls;
-
-    static std::string NewContent(int id, const std::string& old) {
-        return "patched " + std::to_string(id) + " from [" + old + "]";
-    }
-    int operator()(const std::string& oldPath, const std::string& newPath, int id) {
-        calls.emplace_back(oldPath, newPath, id);
-        auto in = files.OpenForReading(oldPath);
-        if (in == nullptr || failures[id] == 10) return 10;
-        std::string old(static_cast<std::size_t>(in->Length()), '\0');
-        in->Read(old.data(), 1, old.size());
-        auto out = files.CreateForWriting(newPath);
-        if (out == nullptr) return 11;
-        if (failures[id] != 0) return failures[id];
-        const std::string content = NewContent(id, old);
-        out->Write(content.data(), 1, content.size());
-        out->Close();
-        return 0;
-    }
-};
-
-struct RecordingView : UpdateView {
-    std::vector<std::string> events;
-    std::vector<int> statuses;
-    void ShowStatus(int n) override {
-        statuses.push_back(n);
-        events.push_back("status " + std::to_string(n));
-    }
-    void HideCancel() override { events.push_back("hide cancel"); }
-    void BeginWaitCursor() override { events.push_back("wait begin"); }
-    void EndWaitCursor() override { events.push_back("wait end"); }
-};
-
-// An installed Morivane 1.0.0.1 whose executable reports version 1.0.0.2 once
-// it has been patched.
-struct Installation {
-    FakeSystem system;
-    FakeFileSystem files;
-    FakePatcher patcher{files, {}, {}};
-    RecordingView view;
-    std::unique_ptr<HostEnvironment> host;
-
-    Installation() {
-        for (std::size_t row = 0; row < kTargets.size(); ++row) {
-            files.Put(kTargets[row], Original(row));
-            files.files[kTargets[row]].time = kOriginalTime;
-        }
-        system.PutString(kKey, "BootDirectory", kExe);
-        system.versionOf = [this](const std::string& path) -> std::optional<FakeVersionResource> {
-            if (!files.Has(path)) return std::nullopt;
-            const bool patched = files.At(path).content.starts_with("patched 130");
-            return FakeVersionResource::Japanese(patched ? "1, 0, 0, 2" : "1, 0, 0, 1");
-        };
-        host = std::make_unique<HostEnvironment>(system, system, system);
-    }
-    UpdateContext Context() {
-        return {files,
-                [this](const std::string& o, const std::string& n, int id) {
-                    return patcher(o, n, id);
-                },
-                host.get()};
-    }
-    int Run(const std::string& bootPath = kExe, const std::string& dir = kDir) {
-        return RunUpdate(Context(), bootPath, dir, view);
-    }
-
-    // Files the run made in the installation directory and left behind.
-    std::vector<std::string> Leftovers() const {
-        std::vector<std::string> left;
-        for (const auto& [path, file] : files.files) {
-            if (path.find("Clone") != std::string::npos) left.push_back(path);
-        }
-        return left;
-    }
-    bool VersionWritten() const { return system.Find(kKey, "Version") != nullptr; }
-
-    // Every target holds its original content, attribute and time.
-    void ExpectUntouched(std::size_t row, bool readOnly = false) const {
-        ASSERT_TRUE(files.Has(kTargets[row])) << kTargets[row];
-        const auto& f = files.At(kTargets[row]);
-        EXPECT_EQ(f.content, Original(row)) << kTargets[row];
-        EXPECT_EQ(f.readOnly, readOnly) << kTargets[row];
-        EXPECT_EQ(f.time, std::optional<std::int64_t>(kOriginalTime)) << kTargets[row];
-    }
-    void ExpectReplaced(std::size_t row) const {
-        ASSERT_TRUE(files.Has(kTargets[row])) << kTargets[row];
-        const auto& f = files.At(kTargets[row]);
-        EXPECT_EQ(f.content, FakePatcher::NewContent(kIds[row], Original(row)));
-        EXPECT_FALSE(f.readOnly);
-        EXPECT_EQ(f.time, std::optional<std::int64_t>(908463600));  // 1998-10-15 15:00:00 UTC
-    }
-};
+RecoveryResult Recover(Installation& inst) {
+    return RecoverInterruptedUpdate(inst.files, PathsOf(kExe, kDir), inst.hostEnvironment.get(),
+                                    {});
+}
 
 TEST(UpdateRun, ReplacesTheFiveFilesInOrderAndRecordsTheNewVersion) {
     Installation inst;
     EXPECT_EQ(inst.Run(), IDS_UPDATE_DONE);
     for (std::size_t row = 0; row < 5; ++row) inst.ExpectReplaced(row);
 
-    ASSERT_EQ(inst.patcher.calls.size(), 5u);
+    ASSERT_EQ(inst.calls.size(), 5u);
     for (std::size_t row = 0; row < 5; ++row) {
-        EXPECT_EQ(inst.patcher.calls[row], std::make_tuple(kTargets[row], kTemp, kIds[row]));
+        EXPECT_EQ(inst.calls[row], std::make_tuple(kTargets[row], kTemp, kIds[row]));
     }
     EXPECT_TRUE(inst.Leftovers().empty());
-    const FakeSystem::Value* version = inst.system.Find(kKey, "Version");
+    const testing::FakeHost::Value* version = inst.host.Find(kKey, "Version");
     ASSERT_NE(version, nullptr);  // the replaced executable's version
     EXPECT_EQ(std::string(version->data.begin(), version->data.end()),
               std::string("1, 0, 0, 2\0", 11));
     EXPECT_EQ(inst.view.events, (std::vector<std::string>{"wait begin", "status 52", "hide cancel",
                                                           "status 53", "wait end"}));
     EXPECT_EQ(inst.files.openFiles, 0);
-    EXPECT_EQ(inst.system.OpenHandles(), 0u);
+    EXPECT_EQ(inst.host.OpenHandles(), 0u);
 }
 
 TEST(UpdateRun, AFailedPatchAtAnyRowPutsEveryFileBack) {
@@ -152,14 +53,14 @@ TEST(UpdateRun, AFailedPatchAtAnyRowPutsEveryFileBack) {
             SCOPED_TRACE("row " + std::to_string(failing + 1) + " result " + std::to_string(code));
             Installation inst;
             inst.files.files[kExe].readOnly = true;  // attributes come back too
-            inst.patcher.failures[kIds[failing]] = code;
+            inst.failures[kIds[failing]] = code;
             EXPECT_EQ(inst.Run(), code);
             EXPECT_EQ(inst.view.statuses, (std::vector<int>{IDS_UPDATING, code}));
             inst.ExpectUntouched(0, true);
             for (std::size_t row = 1; row < 5; ++row) inst.ExpectUntouched(row);
             EXPECT_TRUE(inst.Leftovers().empty());
             EXPECT_FALSE(inst.VersionWritten());
-            EXPECT_EQ(inst.patcher.calls.size(), failing + 1);  // later rows never patched
+            EXPECT_EQ(inst.calls.size(), failing + 1);  // later rows never patched
             EXPECT_EQ(inst.view.events.back(), "wait end");
         }
     }
@@ -175,14 +76,14 @@ TEST(UpdateRun, ADataFileThatCannotBeOpenedGivesItsMessageAfterUndoingTheExecuta
 
 TEST(UpdateRun, RunningAgainAfterAFailureMeetsTheOriginalInstallation) {
     Installation inst;
-    inst.patcher.failures[139] = 12;
+    inst.failures[139] = 12;
     EXPECT_EQ(inst.Run(), IDS_UPDATE_FAILED);
     // The executable is the original again, so start-up would not refuse it
     // as already updated; a second run completes.
     std::string version;
-    ASSERT_EQ(inst.host->GetFileVersionString(kExe, version), 1);
+    ASSERT_EQ(inst.hostEnvironment->GetFileVersionString(kExe, version), 1);
     EXPECT_EQ(version, "1, 0, 0, 1");
-    inst.patcher.failures.clear();
+    inst.failures.clear();
     EXPECT_EQ(inst.Run(), IDS_UPDATE_DONE);
     for (std::size_t row = 0; row < 5; ++row) inst.ExpectReplaced(row);
 }
@@ -203,7 +104,7 @@ TEST(UpdateRun, ATargetThatCannotBeMovedAsideFailsTheRunWithoutLoss) {
     for (std::size_t row = 0; row < 5; ++row) inst.ExpectUntouched(row);
     EXPECT_TRUE(inst.Leftovers().empty());
     EXPECT_FALSE(inst.VersionWritten());
-    EXPECT_EQ(inst.patcher.calls.size(), 3u);
+    EXPECT_EQ(inst.calls.size(), 3u);
 }
 
 TEST(UpdateRun, ATemporaryFileThatCannotBeMovedInPutsTheOriginalBack) {
@@ -236,15 +137,14 @@ TEST(UpdateRun, AnOriginalWhoseWayBackIsBlockedIsKeptAside) {
 
     // Once the way is free, the next start's recovery finishes the undo.
     inst.files.moveFails = nullptr;
-    EXPECT_EQ(RecoverInterruptedUpdate(inst.files, kDir, inst.host.get()),
-              RecoveryResult::kRolledBack);
+    EXPECT_EQ(Recover(inst), RecoveryResult::kRolledBack);
     for (std::size_t row = 0; row < 5; ++row) inst.ExpectUntouched(row);
     EXPECT_TRUE(inst.Leftovers().empty());
 }
 
 TEST(UpdateRun, AReplacedFileThatCannotBeRemovedDuringUndoKeepsItsOriginalAside) {
     Installation inst;
-    inst.patcher.failures[140] = 13;
+    inst.failures[140] = 13;
     inst.files.undeletable.insert(kTargets[1]);
     EXPECT_EQ(inst.Run(), IDS_OUT_OF_MEMORY);
     inst.ExpectUntouched(0);
@@ -258,11 +158,9 @@ TEST(UpdateRun, AReplacedFileThatCannotBeRemovedDuringUndoKeepsItsOriginalAside)
     const auto log = inst.files.log.size();
     EXPECT_EQ(inst.Run(), IDS_UPDATE_FAILED);
     EXPECT_EQ(inst.files.log.size(), log);
-    EXPECT_EQ(RecoverInterruptedUpdate(inst.files, kDir, inst.host.get()),
-              RecoveryResult::kBlocked);
+    EXPECT_EQ(Recover(inst), RecoveryResult::kBlocked);
     inst.files.undeletable.clear();
-    EXPECT_EQ(RecoverInterruptedUpdate(inst.files, kDir, inst.host.get()),
-              RecoveryResult::kRolledBack);
+    EXPECT_EQ(Recover(inst), RecoveryResult::kRolledBack);
     for (std::size_t row = 0; row < 5; ++row) inst.ExpectUntouched(row);
     EXPECT_TRUE(inst.Leftovers().empty());
 }
@@ -285,8 +183,8 @@ TEST(UpdateRun, DataFilesAreFoundFromTheInstallationDirectory) {
     inst.files.files.erase(kExe);
     EXPECT_EQ(inst.Run(exe, kDir), IDS_UPDATE_DONE);
     for (std::size_t row = 1; row < 5; ++row) inst.ExpectReplaced(row);
-    EXPECT_EQ(inst.files.At(exe).content, FakePatcher::NewContent(130, Original(0)));
-    EXPECT_EQ(std::get<0>(inst.patcher.calls[1]), kDir + "dat\\Iobjectc.til");
+    EXPECT_EQ(inst.files.At(exe).content, NewContent(0));
+    EXPECT_EQ(std::get<0>(inst.calls[1]), kDir + "dat\\Iobjectc.til");
 }
 
 TEST(UpdateRun, EmptyOrUnusablePathsTouchNothing) {
@@ -303,7 +201,7 @@ TEST(UpdateRun, EmptyOrUnusablePathsTouchNothing) {
         EXPECT_EQ(inst.view.events,
                   (std::vector<std::string>{"wait begin", "status 52", "hide cancel", "status 12",
                                             "wait end"}));
-        EXPECT_TRUE(inst.patcher.calls.empty());
+        EXPECT_TRUE(inst.calls.empty());
         EXPECT_EQ(inst.files.files.size(), before);
         EXPECT_TRUE(inst.files.log.empty());
         for (std::size_t row = 0; row < 5; ++row) inst.ExpectUntouched(row);
@@ -321,7 +219,7 @@ TEST(UpdateRun, AFailedStampOrVersionRecordDoesNotFailTheRun) {
     }
     {
         Installation inst;
-        inst.system.setFails = true;
+        inst.host.setFails = true;
         EXPECT_EQ(inst.Run(), IDS_UPDATE_DONE);
         for (std::size_t row = 0; row < 5; ++row) inst.ExpectReplaced(row);
         EXPECT_TRUE(inst.Leftovers().empty());
@@ -338,16 +236,16 @@ TEST(UpdateRun, AFailedStampOrVersionRecordDoesNotFailTheRun) {
 TEST(UpdateOk, TheFirstOkRunsAndEveryLaterOneOnlyAsksToClose) {
     for (bool failing : {false, true}) {
         Installation inst;
-        if (failing) inst.patcher.failures[137] = 12;
+        if (failing) inst.failures[137] = 12;
         bool runFinished = false;
         EXPECT_FALSE(HandleUpdateOk(runFinished, inst.Context(), kExe, kDir, inst.view));
         EXPECT_TRUE(runFinished);
-        const auto calls = inst.patcher.calls.size();
+        const auto calls = inst.calls.size();
         const auto events = inst.view.events;
         const auto log = inst.files.log;
         EXPECT_TRUE(HandleUpdateOk(runFinished, inst.Context(), kExe, kDir, inst.view));
         EXPECT_TRUE(runFinished);
-        EXPECT_EQ(inst.patcher.calls.size(), calls);
+        EXPECT_EQ(inst.calls.size(), calls);
         EXPECT_EQ(inst.view.events, events);
         EXPECT_EQ(inst.files.log, log);
     }
@@ -365,11 +263,12 @@ TEST(UpdateRun, DrivesTheRealPatcherThroughAFreshPatcherPerFile) {
         const std::vector<std::uint8_t> pool(32, static_cast<std::uint8_t>('A' + row));
         payloads.Add(kIds[row], EncodeScript(32, runs, offsets, pool));
     }
-    inst.system.versionOf = [&inst](const std::string& path) {
-        return std::optional(FakeVersionResource::Japanese(
-            inst.files.At(path).content.ends_with(std::string(32, 'A')) ? "1, 0, 0, 2" : "?"));
+    inst.host.versionOf = [&inst](const std::string& path) {
+        return std::optional<std::string>(
+            inst.files.At(path).content.ends_with(std::string(32, 'A')) ? "1, 0, 0, 2" : "?");
     };
-    UpdateContext context{inst.files, FreshDiffPatcher(inst.files, payloads), inst.host.get()};
+    UpdateContext context{inst.files, FreshDiffPatcher(inst.files, payloads),
+                          inst.hostEnvironment.get()};
     EXPECT_EQ(RunUpdate(context, kExe, kDir, inst.view), IDS_UPDATE_DONE);
     for (std::size_t row = 0; row < 5; ++row) {
         EXPECT_EQ(inst.files.At(kTargets[row]).content,
@@ -384,12 +283,40 @@ TEST(UpdateRun, DrivesTheRealPatcherThroughAFreshPatcherPerFile) {
     for (std::size_t row = 0; row < 5; ++row) second.files.Put(kTargets[row], Original(row));
     payloads.Remove(139);
     UpdateContext context2{second.files, FreshDiffPatcher(second.files, payloads),
-                           second.host.get()};
+                           second.hostEnvironment.get()};
     EXPECT_EQ(RunUpdate(context2, kExe, kDir, second.view), IDS_UPDATE_FAILED);
     for (std::size_t row = 0; row < 5; ++row) {
         EXPECT_EQ(second.files.At(kTargets[row]).content, Original(row));
     }
     EXPECT_TRUE(second.Leftovers().empty());
+}
+
+TEST(UpdateRun, WithSumsARebuiltFileThatIsNotTheNewFileReplacesNothing) {
+    {
+        Installation inst;  // every rebuilt file matches: the run completes
+        UpdateContext context = inst.Context();
+        context.sums = Installation::Sums();
+        EXPECT_EQ(RunUpdate(context, kExe, kDir, inst.view), IDS_UPDATE_DONE);
+        EXPECT_TRUE(inst.IsUpdated());
+    }
+    for (std::size_t row = 0; row < 5; ++row) {
+        SCOPED_TRACE("row " + std::to_string(row + 1));
+        // The old file changed after start-up looked at it: its patch gives
+        // another file than the one the payload was made to give.
+        Installation inst(true);
+        inst.files.files[kTargets[row]].content += "!";
+        UpdateContext context = inst.Context();
+        context.sums = Installation::Sums();
+        EXPECT_EQ(RunUpdate(context, kExe, kDir, inst.view), IDS_UPDATE_FAILED);
+        EXPECT_EQ(inst.calls.size(), row + 1);
+        for (std::size_t other = 0; other < 5; ++other) {
+            EXPECT_EQ(inst.files.At(kTargets[other]).content,
+                      Original(other) + (other == row ? "!" : ""));
+        }
+        EXPECT_TRUE(inst.files.At(kExe).readOnly);
+        EXPECT_TRUE(inst.Leftovers().empty());
+        EXPECT_FALSE(inst.VersionWritten());
+    }
 }
 
 }  // namespace

@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "patch/diff_patcher.h"
-#include "patch/memory_payload_store.h"
 #include "platform/directory_payload_store.h"
+#include "platform/memory_payload_store.h"
 #include "platform/posix/posix_file_system.h"
 #include "tools/sabunn/commands.h"
 #include "tools/sabunn/file_io.h"

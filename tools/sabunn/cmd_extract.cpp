@@ -8,15 +8,15 @@
 #include <vector>
 
 #include "decode/hf.h"
+#include "patch/payload_sums.h"
 #include "pe/pe_module.h"
+#include "seams/payload_store.h"
 #include "tools/sabunn/commands.h"
 #include "tools/sabunn/file_io.h"
 
 namespace morivane::sabunn {
 
 namespace {
-
-constexpr char kPayloadType[] = "SABUNN";
 
 struct ExtractOptions {
     std::string module;
@@ -47,7 +47,7 @@ int RunExtract(const ExtractOptions& options) {
 
     // The updater looks a payload up by integer id and takes the first
     // language stored for it; do the same, and say what it would never see.
-    const ResourceId type = ResourceId::Named(kPayloadType);
+    const ResourceId type = ResourceId::Named(kPayloadResourceType);
     std::vector<const Resource*> payloads;
     std::set<std::uint16_t> ids;
     for (const Resource& r : module->Resources()) {
@@ -66,7 +66,7 @@ int RunExtract(const ExtractOptions& options) {
         payloads.push_back(&r);
     }
     if (payloads.empty()) {
-        ReportError("'" + options.module + "' carries no " + kPayloadType + " payloads");
+        ReportError("'" + options.module + "' carries no " + kPayloadResourceType + " payloads");
         return kExitFailure;
     }
 
@@ -86,6 +86,19 @@ int RunExtract(const ExtractOptions& options) {
         }
         std::printf("%s %s %zu\n", id.c_str(), IsHfContainer(r->data) ? "HF" : "plain",
                     r->data.size());
+        // The sums beside the payload, when the module carries them, go
+        // beside the extracted payload as `sabunn make` writes them.
+        const Resource* sums = module->Find(ResourceId::Named(kPayloadSumsResourceType),
+                                            ResourceId::Number(r->name.id));
+        if (sums == nullptr) continue;
+        if (!ParsePayloadSums(sums->data)) {
+            ReportError("warning: the sums of payload " + id + " are damaged; not written");
+            continue;
+        }
+        if (!WriteFileAtomically(SumsPathBeside(path), sums->data, &error)) {
+            ReportError(error);
+            return kExitFailure;
+        }
     }
     return kExitOk;
 }
@@ -96,7 +109,8 @@ void AddExtractCommand(CLI::App& app, int* exitCode) {
     auto options = std::make_shared<ExtractOptions>();
     CLI::App* extract = app.add_subcommand(
         "extract",
-        "Write each SABUNN payload of a Win32 module to DIR/<id>.sabunn and list them "
+        "Write each SABUNN payload of a Win32 module to DIR/<id>.sabunn, with its sums to "
+        "DIR/<id>.sum where the module carries them, and list the payloads "
         "(id, stored form HF or plain, size in bytes)");
     extract->add_option("MODULE", options->module, "The .exe or .dll that carries the payloads")
         ->required();

@@ -9,10 +9,10 @@
 
 #include "decode/hf.h"
 #include "patch/hf_describe.h"
+#include "patch/payload.h"
 #include "patch/sabunn_script.h"
 #include "tools/sabunn/commands.h"
 #include "tools/sabunn/file_io.h"
-#include "tools/sabunn/payload_io.h"
 
 namespace morivane::sabunn {
 
@@ -196,13 +196,13 @@ int RunInfo(const InfoOptions& options) {
     r.container = IsHfContainer(*payload);
     if (r.container) r.hf = HfDescribe(*payload);
 
-    const auto script = ScriptOfPayload(*payload, &error);
+    const PayloadScript script = ScriptOfPayload(*payload);
     if (!script) {
-        r.decodeError = error;
+        r.decodeError = script.Failure();
     } else {
-        r.scriptBytes = script->size();
+        r.scriptBytes = script.script.size();
         ScriptView view;
-        r.scriptError = ScriptView::Parse(*script, &view);
+        r.scriptError = ScriptView::Parse(script.script, &view);
         if (r.scriptError == ScriptError::Ok) r.script = view;
     }
     // The view points into `script`, which lives until the report is printed.

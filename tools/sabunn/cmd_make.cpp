@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "patch/payload_sums.h"
 #include "tools/builder/make_payload.h"
 #include "tools/sabunn/commands.h"
 #include "tools/sabunn/file_io.h"
@@ -14,6 +15,7 @@ struct MakeCommandOptions {
     std::string oldPath;
     std::string newPath;
     std::string payload;
+    std::string manifest;  // empty: beside the payload
     bool plain = false;
     int unit = kDefaultUnit;
 };
@@ -45,6 +47,17 @@ int RunMake(const MakeCommandOptions& options) {
         ReportError(error);
         return kExitFailure;
     }
+    // The sums let the updater check the installed file before it starts and
+    // each rebuilt file before it replaces anything.
+    const std::optional<FileSum> oldSum = SumOf(*old);
+    const std::optional<FileSum> newSum = SumOf(*neu);
+    const std::string manifest =
+        options.manifest.empty() ? SumsPathBeside(options.payload) : options.manifest;
+    if (!oldSum || !newSum ||
+        !WriteFileAtomically(manifest, EncodePayloadSums({*oldSum, *newSum}), &error)) {
+        ReportError(error.empty() ? "cannot sum the files" : error);
+        return kExitFailure;
+    }
     const BuildReport& r = result.report;
     std::printf(
         "%s: %zu bytes, %s; script %zu bytes: %u units of %u bytes, %u runs, %u copy runs, "
@@ -64,6 +77,9 @@ void AddMakeCommand(CLI::App& app, int* exitCode) {
     make->add_option("NEW", options->newPath, "The file the update should produce")->required();
     make->add_option("-o,--output", options->payload, "The payload file to write")->required();
     make->add_flag("--plain", options->plain, "Store the script uncompressed");
+    make->add_option("--manifest", options->manifest,
+                     "Where to write the sums of OLD and NEW (default: the payload's path with "
+                     "the extension .sum, as the Win32 build and `sabunn update` look for them)");
     make->add_option("--unit", options->unit, "Bytes per unit; NEW's length must be a multiple")
         ->capture_default_str()
         ->check(CLI::PositiveNumber);

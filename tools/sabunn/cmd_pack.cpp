@@ -1,12 +1,13 @@
 // sabunn pack: a script into its payload.
+#include <algorithm>
 #include <memory>
 
 #include "decode/hf.h"
+#include "patch/payload.h"
 #include "tools/encode/lzss_encode.h"
 #include "tools/encode/payload.h"
 #include "tools/sabunn/commands.h"
 #include "tools/sabunn/file_io.h"
-#include "tools/sabunn/payload_io.h"
 
 namespace morivane::sabunn {
 
@@ -44,10 +45,11 @@ int RunPack(const PackOptions& options) {
         }
         payload = PackPayload(*script);
         // What ships must unpack to exactly the script; check before writing.
-        const auto check = ScriptOfPayload(payload, &error);
-        if (!check || *check != *script) {
+        const PayloadScript check = ScriptOfPayload(payload);
+        if (!check ||
+            !std::equal(check.script.begin(), check.script.end(), script->begin(), script->end())) {
             ReportError("internal error: the packed payload does not unpack to '" + options.script +
-                        "'" + (check ? "" : " (" + error + ")"));
+                        "'" + (check ? "" : " (" + check.Failure() + ")"));
             return kExitFailure;
         }
     }

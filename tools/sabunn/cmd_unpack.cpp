@@ -1,9 +1,9 @@
 // sabunn unpack: a payload back into its script.
 #include <memory>
 
+#include "patch/payload.h"
 #include "tools/sabunn/commands.h"
 #include "tools/sabunn/file_io.h"
-#include "tools/sabunn/payload_io.h"
 
 namespace morivane::sabunn {
 
@@ -21,12 +21,12 @@ int RunUnpack(const UnpackOptions& options) {
         ReportError(error);
         return kExitFailure;
     }
-    const auto script = ScriptOfPayload(*payload, &error);
+    const PayloadScript script = ScriptOfPayload(*payload);
     if (!script) {
-        ReportError("'" + options.payload + "' is a damaged payload: " + error);
+        ReportError("'" + options.payload + "' is a damaged payload: " + script.Failure());
         return kExitFailure;
     }
-    if (!WriteFileAtomically(options.script, *script, &error)) {
+    if (!WriteFileAtomically(options.script, script.script, &error)) {
         ReportError(error);
         return kExitFailure;
     }

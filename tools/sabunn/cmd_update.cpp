@@ -1,9 +1,9 @@
-// sabunn update: the updater's own update run applied to an installation
-// directory on this machine, with the start-up version check before it. The
-// run is the one the Win32 dialog drives (update/update_run.h); this file is
-// only its terminal front end: Windows-style paths mapped onto the directory,
-// the FileVersion read from the executable's file, payloads from a built
-// MorivaneUpdate.exe or a directory, and the messages printed.
+// sabunn update: the updater's own start-up sequence and update run
+// (update/startup.h) applied to an installation directory on this machine.
+// This file is only its options and its terminal front end: Windows-style
+// paths mapped onto the directory, BootDirectory given by the options instead
+// of a registry, the FileVersion read from the executable's file, payloads
+// from a built MorivaneUpdate.exe or a directory, and the messages printed.
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -17,20 +17,18 @@
 #include <string>
 #include <vector>
 
-#include "patch/payload_store.h"
-#include "platform/absent_system.h"
+#include "platform/absent_host.h"
 #include "platform/directory_payload_store.h"
 #include "platform/pe_payload_store.h"
-#include "platform/pe_version_resources.h"
+#include "platform/pe_version_file.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/windows_path_file_system.h"
+#include "seams/payload_store.h"
 #include "tools/sabunn/commands.h"
 #include "tools/sabunn/file_io.h"
 #include "ui/catalogue.h"
-#include "update/host_environment.h"
-#include "update/update_record.h"
-#include "update/update_run.h"
-#include "update/updater_app.h"
+#include "update/product.h"
+#include "update/startup.h"
 
 #ifndef SABUNN_DEFAULT_UPDATER_EXE
 #define SABUNN_DEFAULT_UPDATER_EXE ""
@@ -74,15 +72,13 @@ void ShowMessage(int number) {
     }
 }
 
-// The dialog's part of the run, on a terminal: the status texts are printed;
-// there is no Cancel button to hide and no cursor to change.
-class TerminalView final : public UpdateView {
-  public:
-    void ShowStatus(int messageNumber) override { ShowMessage(messageNumber); }
-    void HideCancel() override {}
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-};
+// The signals that would end or stop the process part-way through a run.
+sigset_t HeldSignals() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) sigaddset(&held, s);
+    return held;
+}
 
 // Holds off the signals that would end the process part-way through the run,
 // between moving an original aside and putting it back; they are delivered
@@ -91,9 +87,7 @@ class TerminalView final : public UpdateView {
 class UninterruptibleRun {
   public:
     UninterruptibleRun() {
-        sigset_t held;
-        sigemptyset(&held);
-        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) sigaddset(&held, s);
+        const sigset_t held = HeldSignals();
         sigprocmask(SIG_BLOCK, &held, &previousMask_);
         struct sigaction ignore = {};
         ignore.sa_handler = SIG_IGN;
@@ -110,6 +104,22 @@ class UninterruptibleRun {
   private:
     sigset_t previousMask_;
     struct sigaction previousPipe_;
+};
+
+// Lets the held signals through for its lifetime (a prompt inside an
+// UninterruptibleRun).
+class SignalsAllowed {
+  public:
+    SignalsAllowed() {
+        const sigset_t allowed = HeldSignals();
+        sigprocmask(SIG_UNBLOCK, &allowed, &previousMask_);
+    }
+    ~SignalsAllowed() { sigprocmask(SIG_SETMASK, &previousMask_, nullptr); }
+    SignalsAllowed(const SignalsAllowed&) = delete;
+    SignalsAllowed& operator=(const SignalsAllowed&) = delete;
+
+  private:
+    sigset_t previousMask_;
 };
 
 bool IsDirectory(const std::string& path) {
@@ -188,8 +198,7 @@ std::optional<Payloads> OpenPayloads(const UpdateOptions& options, FileSystem& f
 }
 
 // Asks on the terminal; true only for "y" or "yes" (any case).
-bool Confirm(const std::string& root) {
-    ShowMessage(IDS_CLOSE_PROGRAMS);
+bool AskYes(const std::string& root) {
     std::printf("Update the installation in '%s'? [y/N] ", root.c_str());
     std::fflush(stdout);
     char line[64] = {};
@@ -210,8 +219,7 @@ PatchFunction WithProgress(PatchFunction patch, std::string prefix) {
         const std::string name = oldPath.compare(0, prefix.size(), prefix) == 0
                                      ? oldPath.substr(prefix.size())
                                      : oldPath;
-        std::printf("[%d/%zu] %s (payload %d) ...", n, std::size(kUpdateFiles), name.c_str(),
-                    payloadId);
+        std::printf("[%d/%d] %s (payload %d) ...", n, kUpdateRows, name.c_str(), payloadId);
         std::fflush(stdout);
         const int result = patch(oldPath, newPath, payloadId);
         if (result == 0) {
@@ -223,6 +231,78 @@ PatchFunction WithProgress(PatchFunction patch, std::string prefix) {
         return result;
     };
 }
+
+// Start-up and the run on a terminal: refusals and failures on stderr, the
+// confirmation asked on stdin (or given by --yes), no windows to look for,
+// and the dialog's OK pressed at once.
+class TerminalFrontend final : public Frontend, private UpdateView {
+  public:
+    TerminalFrontend(bool yes, std::string root) : yes_(yes), root_(std::move(root)) {}
+
+    int runResult() const { return runResult_; }
+    bool confirmed() const { return confirmed_; }
+
+    void ShowRefusal(int messageNumber) override { ShowMessage(messageNumber); }
+
+    bool Confirm() override {
+        ShowMessage(IDS_CLOSE_PROGRAMS);
+        if (yes_) {
+            confirmed_ = true;
+        } else if (::isatty(STDIN_FILENO) == 0) {
+            ReportError("confirmation needs a terminal; pass --yes to update without asking");
+        } else {
+            // Ctrl-C may end the command while it waits for an answer.
+            SignalsAllowed whileAsking;
+            confirmed_ = AskYes(root_);
+            if (!confirmed_) std::printf("Update cancelled; nothing was changed.\n");
+        }
+        return confirmed_;
+    }
+
+    // No window of this machine can be the product or a Windows updater;
+    // another run on the same installation shows itself by its record.
+    bool WindowExists(int) override { return false; }
+
+    void RunUpdateDialog(const UpdateRequest& request) override {
+        UpdateContext context = request.Context();
+        context.patch = WithProgress(std::move(context.patch), request.installDirectory);
+        bool runFinished = false;
+        HandleUpdateOk(runFinished, context, request.bootPath, request.installDirectory, *this);
+    }
+
+    void NoteRecovery(RecoveryResult result) override {
+        switch (result) {
+            case RecoveryResult::kRolledBack:
+                std::printf("An interrupted update was undone.\n");
+                break;
+            case RecoveryResult::kCompleted:
+                std::printf("An interrupted update was completed.\n");
+                break;
+            case RecoveryResult::kSetAside:
+                std::printf(
+                    "A record this program cannot act on was renamed Clone<n>.rec; "
+                    "the installation's files are whole.\n");
+                break;
+            default:
+                break;
+        }
+        std::fflush(stdout);
+    }
+
+  private:
+    void ShowStatus(int messageNumber) override {
+        if (messageNumber != IDS_UPDATING) runResult_ = messageNumber;
+        ShowMessage(messageNumber);
+    }
+    void HideCancel() override {}
+    void BeginWaitCursor() override {}
+    void EndWaitCursor() override {}
+
+    bool yes_;
+    std::string root_;
+    bool confirmed_ = false;
+    int runResult_ = 0;
+};
 
 int RunUpdateCommand(const UpdateOptions& options) {
     // The installation directory, made absolute so that the executable's
@@ -248,44 +328,6 @@ int RunUpdateCommand(const UpdateOptions& options) {
         bootPath = installDirectory + bootPath;
     }
 
-    // An earlier run that was interrupted is undone (or, past its commit,
-    // finished) before the check, as the Windows updater does at its start.
-    RecoveryResult recovery;
-    {
-        UninterruptibleRun hold;
-        recovery = RecoverInterruptedUpdate(files, installDirectory, nullptr);
-    }
-    if (recovery == RecoveryResult::kBlocked) {
-        ReportError("an interrupted update could not be put in order; its record " +
-                    files.RealPath(installDirectory + kRecordFileName) + " is kept");
-        ShowMessage(IDS_INSTALL_BROKEN);
-        return IDS_INSTALL_BROKEN;
-    }
-    if (recovery == RecoveryResult::kRolledBack) {
-        std::printf("An interrupted update was undone.\n");
-    } else if (recovery == RecoveryResult::kCompleted) {
-        std::printf("An interrupted update was completed.\n");
-    }
-
-    // The start-up check: 1, 0, 0, 1 goes on; 1, 0, 0, 2 or anything else is
-    // refused, as is an executable whose FileVersion cannot be read.
-    AbsentOsInfo os;
-    AbsentRegistry registry;
-    PeVersionResources versions(files);
-    HostEnvironment host(os, registry, versions);
-    const int refusal = CheckInstalledVersion(host, bootPath);
-    std::string fileVersion;
-    if (host.GetFileVersionString(bootPath, fileVersion)) {
-        std::printf("%s: FileVersion \"%s\"\n", files.RealPath(bootPath).c_str(),
-                    fileVersion.c_str());
-    } else {
-        ReportError("cannot read the FileVersion of '" + files.RealPath(bootPath) + "'");
-    }
-    if (refusal != 0) {
-        ShowMessage(refusal);
-        return refusal;
-    }
-
     std::optional<Payloads> payloads = OpenPayloads(options, posix);
     if (!payloads) return kExitFailure;
     std::string missing;
@@ -298,29 +340,42 @@ int RunUpdateCommand(const UpdateOptions& options) {
         return IDS_UPDATE_FAILED;
     }
     std::printf("payloads: %s\n", payloads->source.c_str());
+    std::printf("not Windows: the language, Windows NT and version checks are skipped\n");
     std::fflush(stdout);
 
-    if (!options.yes) {
-        if (::isatty(STDIN_FILENO) == 0) {
-            ReportError("confirmation needs a terminal; pass --yes to update without asking");
-            return kExitFailure;
-        }
-        if (!Confirm(resolved)) {
-            std::printf("Update cancelled; nothing was changed.\n");
-            return kExitFailure;
-        }
-    }
+    // BootDirectory comes from the options; the run's Version record lands
+    // in this registry, which lives as long as the command.
+    AbsentOsInfo os;
+    MemoryRegistry registry;
+    const std::string productKey = std::string(kProductKeyPrefix) + kProductName;
+    registry.PutString(productKey, kBootDirectoryValue, bootPath);
+    PeVersionFile versions(files);
 
-    TerminalView view;
-    const UpdateContext context{
-        files, WithProgress(FreshDiffPatcher(files, *payloads->store), installDirectory), nullptr};
-    int result = 0;
+    TerminalFrontend frontend(options.yes, resolved);
+    StartupState state;
+    StartupServices services{os, registry, versions, files, *payloads->store};
+    services.checkMachine = false;
+    StartupResult startup;
     {
+        // The recovery and the run move files: signals wait until they are
+        // over, except while the confirmation is asked.
         UninterruptibleRun hold;
-        result = RunUpdate(context, bootPath, installDirectory, view);
+        startup = RunStartup(services, frontend, state);
     }
-    if (result != IDS_UPDATE_DONE) return result;
-    std::printf("Version is recorded only by the Windows updater.\n");
+    if (startup.end == StartupEnd::kRefused) {
+        if (startup.refusal == IDS_INSTALL_BROKEN &&
+            files.Exists(installDirectory + kRecordFileName)) {
+            ReportError("an interrupted update could not be put in order; its record " +
+                        files.RealPath(installDirectory + kRecordFileName) + " is kept");
+        }
+        return startup.refusal;
+    }
+    if (startup.end == StartupEnd::kCancelled) return kExitFailure;
+    if (frontend.runResult() != IDS_UPDATE_DONE) return frontend.runResult();
+    if (const auto version = registry.GetString(productKey, kVersionValue)) {
+        std::printf("Version \"%s\" (the Windows updater records it in the registry)\n",
+                    version->c_str());
+    }
     return kExitOk;
 }
 

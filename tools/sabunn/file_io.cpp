@@ -1,5 +1,7 @@
 #include "tools/sabunn/file_io.h"
 
+#include <string_view>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -149,6 +151,13 @@ bool WriteFileAtomically(const std::string& path, ByteSpan data, std::string* er
         return false;
     }
     return pending->Commit(error);
+}
+
+std::string SumsPathBeside(const std::string& payloadPath) {
+    constexpr std::string_view kPayload = ".sabunn";
+    std::string_view stem = payloadPath;
+    if (stem.ends_with(kPayload)) stem.remove_suffix(kPayload.size());
+    return std::string(stem) + ".sum";
 }
 
 }  // namespace morivane::sabunn

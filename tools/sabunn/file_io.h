@@ -52,4 +52,8 @@ class PendingFile {
 // the result is false. The new file gets mode 0666 less the umask.
 bool WriteFileAtomically(const std::string& path, ByteSpan data, std::string* error);
 
+// Where the sums of a payload file lie: its path with the extension ".sum"
+// instead of ".sabunn" (or with ".sum" added when it has another).
+std::string SumsPathBeside(const std::string& payloadPath);
+
 }  // namespace morivane::sabunn

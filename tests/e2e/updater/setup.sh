@@ -15,6 +15,7 @@
 #   --version-value TEXT the value Version before the run
 #   --remove REL         delete a file of the installation (REL with "/")
 #   --read-only REL      give a file of the installation the read-only attribute
+#   --flip REL OFFSET    invert the lowest bit of the byte at OFFSET of a file
 #   --small-disk LETTER  put the installation on a small file system of its own
 #                        (a tmpfs mounted for the scenario), mapped as drive
 #                        LETTER:, with room for the first two new files beside
@@ -26,7 +27,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 at='C:\Program Files\KESTRON\Morivane'
 tree=old exe= install=1 boot= boot_mode=value version_value= small_disk=
-removes=() read_only=()
+removes=() read_only=() flips=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --at) at=$2; shift 2 ;;
@@ -39,6 +40,7 @@ while [ $# -gt 0 ]; do
     --version-value) version_value=$2; shift 2 ;;
     --remove) removes+=("$2"); shift 2 ;;
     --read-only) read_only+=("$2"); shift 2 ;;
+    --flip) flips+=("$2" "$3"); shift 3 ;;
     --small-disk) small_disk=$2; shift 2 ;;
     *) e2e_fail "setup.sh: unknown option $1" ;;
   esac
@@ -65,6 +67,10 @@ if [ "$install" = 1 ]; then
   cp -r "$E2E_DEMO/$tree/." "$dir/"
   [ -z "$exe" ] || cp "$exe" "$dir/Morivane.exe"
   for f in "${removes[@]}"; do rm -f -- "$dir/$f"; done
+  for ((i = 0; i < ${#flips[@]}; i += 2)); do
+    python3 -c 'import sys; p, at = sys.argv[1], int(sys.argv[2], 0); b = bytearray(open(p, "rb").read()); b[at] ^= 1; open(p, "wb").write(b)' \
+      "$dir/${flips[i]}" "${flips[i+1]}"
+  done
   for f in "${read_only[@]}"; do
     [ -f "$dir/$f" ] || e2e_fail "no $f to make read-only"
     # Wine keeps FILE_ATTRIBUTE_READONLY as a file without write permission.
