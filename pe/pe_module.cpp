@@ -199,7 +199,13 @@ const char* PeStatusName(PeStatus status) {
 }
 
 std::string ResourceName::ToString() const {
-    return isName ? Utf16LeToUtf8(utf16) : "#" + std::to_string(id);
+    if (isName) return Utf16LeToUtf8(utf16);
+    // Appended rather than written as "#" + std::to_string(id): g++ 12 at -O3
+    // warns falsely (-Wrestrict) about the insert at the front that the
+    // operator+ overload for a temporary performs.
+    std::string text = "#";
+    text += std::to_string(id);
+    return text;
 }
 
 ResourceId ResourceId::Named(std::string_view name) {

@@ -8,8 +8,9 @@ Checked: the string table holds exactly the catalogue's texts, language
 1041; dialog 102 is the update dialog's extended template, field by field;
 icon group 128 holds a 32 x 32 and a 16 x 16 image of 16 colours; the
 "SABUNN" resources 130, 137, 138, 139, 140 are byte for byte the payload
-files; a version record exists; every imported DLL is one that Windows
-itself provides. Exits 1 with a list of what is wrong.
+files; a version record exists; every import is one Windows 95, 98 and Me
+provide (win9x_api.py: a system DLL, no function they lack, no Unicode
+function). Exits 1 with a list of what is wrong.
 
 PE layout used (little-endian): the DOS header's e_lfanew (offset 0x3C)
 points at "PE\\0\\0", then the 20-byte COFF header (section count at +2,
@@ -26,15 +27,11 @@ import re
 import struct
 import sys
 
+from win9x_api import Win9xApi
+
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION = 3, 5, 6, 14, 16
 JAPANESE = 1041
 PAYLOAD_IDS = [130, 137, 138, 139, 140]
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "version.dll",
-               "msvcrt.dll"}
-# Kernel calls that Windows 95 lacks; none may be imported.
-NOT_IN_WINDOWS_95 = {"MoveFileExA", "MoveFileExW", "GetFileSizeEx", "SetFilePointerEx",
-                     "ReplaceFileA", "ReplaceFileW", "GetFileAttributesExA",
-                     "TryEnterCriticalSection", "GetTickCount64", "CreateHardLinkA"}
 
 
 class Pe:
@@ -277,12 +274,7 @@ def main():
         problems.append("version record missing")
 
     imports = pe.imports()
-    for dll, functions in imports:
-        if dll.lower() not in SYSTEM_DLLS:
-            problems.append("imports from %s, which Windows does not provide" % dll)
-        for fn in functions:
-            if fn in NOT_IN_WINDOWS_95:
-                problems.append("imports %s!%s, which Windows 95 lacks" % (dll, fn))
+    problems += ["import " + fault for fault in Win9xApi().faults(imports)]
 
     names = {RT_ICON: "ICON", RT_DIALOG: "DIALOG", RT_STRING: "STRING", RT_GROUP_ICON:
              "GROUP_ICON", RT_VERSION: "VERSION"}

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <filesystem>
@@ -173,6 +174,63 @@ TEST_F(SabunnTest, InfoDescribesStoredFormAndScript) {
     EXPECT_NE(Run("info --json " + Path("short.sabunn")), 0);
     EXPECT_NE(out.find("\"error\": \"literal pool reaches past the end\""), std::string::npos)
         << out;
+}
+
+// Whatever bytes the payload's path holds, --json prints JSON a strict parser
+// takes: bytes that are not UTF-8 become U+FFFD in "payload", and
+// "payload_hex" gives the path exactly; for a UTF-8 path it is null.
+TEST_F(SabunnTest, InfoJsonIsValidForPathsThatAreNotUtf8) {
+    const auto script = MakeScript(32, {2, -1}, {0}, std::string(32, 'q'));
+    const auto packed = PackPayload(script);
+    // "表" in code page 932 (0x95 0x5C: a stray continuation byte, then a
+    // backslash), a byte no UTF-8 sequence holds, and a control character.
+    const std::string cp932 = "\x95\x5c\xff\x01.sabunn";
+    const std::string utf8 = "表.sabunn";
+    for (const std::string& name : {std::string("ascii.sabunn"), cp932, utf8}) {
+        Write(Path(name), packed);
+    }
+    Write(Path("cut-" + cp932), std::vector<std::uint8_t>(packed.begin(), packed.end() - 2));
+
+    using Json = nlohmann::ordered_json;
+    const auto info = [this](const std::string& name, int status) {
+        EXPECT_EQ(Run("info --json '" + Path(name) + "'"), status) << err;
+        const Json report = Json::parse(out, nullptr, /*allow_exceptions=*/false);
+        if (!report.is_discarded()) return report;
+        ADD_FAILURE() << "not JSON: " << out;
+        return Json::object();
+    };
+    const auto unhex = [](const Json& hex) {
+        std::string bytes;
+        const std::string digits = hex.is_string() ? hex.get<std::string>() : "";
+        for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
+            bytes += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
+        }
+        return bytes;
+    };
+
+    Json plain = info("ascii.sabunn", 0);
+    EXPECT_EQ(plain["payload"], Path("ascii.sabunn"));
+    EXPECT_TRUE(plain["payload_hex"].is_null());
+    Json named = info(utf8, 0);
+    EXPECT_EQ(named["payload"], Path(utf8));
+    EXPECT_TRUE(named["payload_hex"].is_null());
+    Json shiftJis = info(cp932, 0);
+    EXPECT_EQ(shiftJis["payload"], dir.string() + "/\uFFFD\\\uFFFD\x01.sabunn");
+    EXPECT_EQ(unhex(shiftJis["payload_hex"]), Path(cp932));
+
+    // Apart from the path, the three describe the same payload alike.
+    for (Json* report : {&plain, &named, &shiftJis}) {
+        report->erase("payload");
+        report->erase("payload_hex");
+    }
+    EXPECT_EQ(named, plain);
+    EXPECT_EQ(shiftJis, plain);
+    EXPECT_EQ(plain["new_file_bytes"], 96);
+
+    // A damaged payload under such a name: still JSON, with the error.
+    const Json cut = info("cut-" + cp932, 1);
+    EXPECT_EQ(unhex(cut["payload_hex"]), Path("cut-" + cp932));
+    EXPECT_TRUE(cut["error"].is_string()) << out;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // sabunn info: what a payload holds — its stored form, the HF container's
 // blocks, the script's header, and what the script needs and produces.
+#include <nlohmann/json.hpp>
+
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
@@ -34,23 +36,6 @@ struct Report {
     std::optional<ScriptView> script;  // once it parsed
     ScriptError scriptError = ScriptError::Ok;
 };
-
-std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
 
 std::string U(std::uint64_t v) {
     return std::to_string(v);
@@ -118,69 +103,98 @@ void PrintText(const Report& r) {
     std::printf("longest literal run   %" PRId32 " units\n", s.longestLiteralRun);
 }
 
-void PrintJson(const Report& r) {
-    std::string o = "{\n";
-    o += "  \"payload\": " + JsonString(r.path) + ",\n";
-    o += "  \"payload_bytes\": " + U(r.payloadBytes) + ",\n";
-    o += std::string("  \"stored\": \"") + (r.container ? "hf" : "plain") + "\",\n";
+// JSON output keeps its keys in the order written.
+using Json = nlohmann::ordered_json;
+
+// JSON is UTF-8 text; a path need not be (a file name in code page 932, say).
+// The output is always valid JSON: the dump writes U+FFFD for bytes that are
+// not UTF-8, and the report then carries the path's exact bytes as hex.
+std::string Dump(const Json& value, Json::error_handler_t handler) {
+    return value.dump(2, ' ', false, handler);
+}
+
+bool IsUtf8(const std::string& text) {
+    const Json value = text;
+    return Dump(value, Json::error_handler_t::replace) ==
+           Dump(value, Json::error_handler_t::ignore);
+}
+
+Json Hex(const std::string& bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : bytes) {
+        hex += kDigits[c >> 4];
+        hex += kDigits[c & 0xF];
+    }
+    return hex;
+}
+
+Json BlockJson(const HfBlockInfo& b) {
+    Json block = {{"offset", b.offset},
+                  {"kind", b.coded ? "coded" : "stored"},
+                  {"B", b.bits},
+                  {"N", b.produced},
+                  {"block_bytes", b.blockBytes}};
+    if (b.coded) {
+        block["code_bits"] = b.codeBits;
+        block["code_table_bytes"] = b.tableBytes;
+        block["coded_data_bytes"] = b.dataBytes;
+        block["symbols"] = b.symbols;
+        block["shortest_code"] = b.shortestCode;
+        block["longest_code"] = b.longestCode;
+    }
+    return block;
+}
+
+Json ReportJson(const Report& r) {
+    Json o;
+    o["payload"] = r.path;
+    o["payload_hex"] = IsUtf8(r.path) ? Json(nullptr) : Hex(r.path);
+    o["payload_bytes"] = r.payloadBytes;
+    o["stored"] = r.container ? "hf" : "plain";
     if (r.container) {
         const HfDescription& d = r.hf;
-        o += "  \"container\": {\n";
-        o += "    \"container_bytes\": " + U(r.payloadBytes) + ",\n";
-        o += "    \"declared_bytes\": " + U(d.declaredSize) + ",\n";
-        o += "    \"unpacked_bytes\": " + U(d.unpackedSize) + ",\n";
-        o += "    \"end_of_blocks\": " + U(d.bytesUsed) + ",\n";
-        o +=
-            "    \"problem\": " + (d.problem ? JsonString(d.problem) : std::string("null")) + ",\n";
-        o += "    \"blocks\": [";
-        for (std::size_t i = 0; i < d.blocks.size(); ++i) {
-            const HfBlockInfo& b = d.blocks[i];
-            o += i == 0 ? "\n" : ",\n";
-            o += "      {\"offset\": " + U(b.offset) + ", \"kind\": \"" +
-                 (b.coded ? "coded" : "stored") + "\", \"B\": " + U(b.bits) +
-                 ", \"N\": " + U(b.produced) + ", \"block_bytes\": " + U(b.blockBytes);
-            if (b.coded) {
-                o += ", \"code_bits\": " + U(b.codeBits) +
-                     ", \"code_table_bytes\": " + U(b.tableBytes) +
-                     ", \"coded_data_bytes\": " + U(b.dataBytes) +
-                     ", \"symbols\": " + std::to_string(b.symbols) +
-                     ", \"shortest_code\": " + std::to_string(b.shortestCode) +
-                     ", \"longest_code\": " + std::to_string(b.longestCode);
-            }
-            o += "}";
-        }
-        o += d.blocks.empty() ? "]\n" : "\n    ]\n";
-        o += "  },\n";
+        Json blocks = Json::array();
+        for (const HfBlockInfo& b : d.blocks) blocks.push_back(BlockJson(b));
+        o["container"] = {{"container_bytes", r.payloadBytes},
+                          {"declared_bytes", d.declaredSize},
+                          {"unpacked_bytes", d.unpackedSize},
+                          {"end_of_blocks", d.bytesUsed},
+                          {"problem", d.problem ? Json(d.problem) : Json(nullptr)},
+                          {"blocks", std::move(blocks)}};
     }
     if (!r.decodeError.empty()) {
-        o += "  \"error\": " + JsonString(r.decodeError) + "\n}\n";
-        std::fputs(o.c_str(), stdout);
-        return;
+        o["error"] = r.decodeError;
+        return o;
     }
-    o += "  \"script_bytes\": " + U(r.scriptBytes.value_or(0)) + ",\n";
+    o["script_bytes"] = r.scriptBytes.value_or(0);
     if (!r.script) {
-        o += "  \"error\": " + JsonString(ScriptErrorName(r.scriptError)) + "\n}\n";
-        std::fputs(o.c_str(), stdout);
-        return;
+        o["error"] = ScriptErrorName(r.scriptError);
+        return o;
     }
     const ScriptHeader& h = r.script->Header();
     const ScriptSummary& s = r.script->Summary();
-    o += "  \"header\": {\"new_units\": " + U(h.newUnitCount) +
-         ", \"unit_size\": " + std::to_string(h.unitSize) +
-         ", \"run_count\": " + std::to_string(h.runCount) + ", \"copy_count\": " + U(h.copyCount) +
-         ", \"literal_count\": " + U(h.literalCount) + "},\n";
-    o += "  \"copy_runs\": " + U(s.copyRuns) + ",\n";
-    o += "  \"literal_runs\": " + U(s.literalRuns) + ",\n";
-    o += "  \"empty_runs\": " + U(s.zeroRuns) + ",\n";
-    o += "  \"literal_units\": " + U(s.literalUnits) + ",\n";
-    o += std::string("  \"consistent\": ") + (s.IsConsistent(h) ? "true" : "false") + ",\n";
-    o += "  \"trailing_bytes\": " + U(*r.scriptBytes - s.scriptBytes) + ",\n";
-    o += "  \"new_file_bytes\": " + U(s.newFileBytes) + ",\n";
-    o += "  \"old_file_bytes_needed\": " + U(s.oldBytesNeeded) + ",\n";
-    o += "  \"longest_copy_run\": " + std::to_string(s.longestCopyRun) + ",\n";
-    o += "  \"longest_literal_run\": " + std::to_string(s.longestLiteralRun) + "\n";
-    o += "}\n";
-    std::fputs(o.c_str(), stdout);
+    o["header"] = {{"new_units", h.newUnitCount},
+                   {"unit_size", h.unitSize},
+                   {"run_count", h.runCount},
+                   {"copy_count", h.copyCount},
+                   {"literal_count", h.literalCount}};
+    o["copy_runs"] = s.copyRuns;
+    o["literal_runs"] = s.literalRuns;
+    o["empty_runs"] = s.zeroRuns;
+    o["literal_units"] = s.literalUnits;
+    o["consistent"] = s.IsConsistent(h);
+    o["trailing_bytes"] = *r.scriptBytes - s.scriptBytes;
+    o["new_file_bytes"] = s.newFileBytes;
+    o["old_file_bytes_needed"] = s.oldBytesNeeded;
+    o["longest_copy_run"] = s.longestCopyRun;
+    o["longest_literal_run"] = s.longestLiteralRun;
+    return o;
+}
+
+void PrintJson(const Report& r) {
+    const std::string text = Dump(ReportJson(r), Json::error_handler_t::replace) + "\n";
+    std::fputs(text.c_str(), stdout);
 }
 
 int RunInfo(const InfoOptions& options) {
@@ -226,7 +240,11 @@ void AddInfoCommand(CLI::App& app, int* exitCode) {
     CLI::App* info = app.add_subcommand(
         "info", "Describe a payload: stored form, HF blocks, script header and needs");
     info->add_option("PAYLOAD", options->payload, "The payload to describe")->required();
-    info->add_flag("--json", options->json, "Print the description as JSON");
+    info->add_flag("--json", options->json,
+                   "Print the description as JSON (UTF-8). A PAYLOAD path that is not UTF-8 "
+                   "(a name in code page 932, say) is written as \"payload\" with U+FFFD for "
+                   "each byte that is not, and its exact bytes as hex in \"payload_hex\" "
+                   "(null for a UTF-8 path)");
     info->callback([options, exitCode] { *exitCode = RunInfo(*options); });
 }
 
