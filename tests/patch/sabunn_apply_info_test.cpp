@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "patch/payload_sums.h"
 #include "tests/patch/test_scripts.h"
 #include "tools/encode/payload.h"
 
@@ -165,6 +166,20 @@ TEST_F(SabunnTest, InfoDescribesStoredFormAndScript) {
     ASSERT_EQ(Run("info " + Path("packed.sabunn")), 0) << err;
     EXPECT_NE(out.find("HF container"), std::string::npos) << out;
     EXPECT_NE(out.find("old file size needed  288 bytes"), std::string::npos) << out;
+    EXPECT_NE(out.find("sums                  none"), std::string::npos) << out;
+
+    // The sums beside the payload, found by its name or given; damaged ones said so.
+    const auto sums = EncodePayloadSums({{288, 0x01020304}, {544, 0xCAFEF00D}});
+    Write(Path("packed.sum"), std::vector<std::uint8_t>(sums.begin(), sums.end()));
+    ASSERT_EQ(Run("info " + Path("packed.sabunn")), 0) << err;
+    EXPECT_NE(out.find("  old file            size 288, CRC-32 0x01020304"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("  new file            size 544, CRC-32 0xCAFEF00D"), std::string::npos);
+    ASSERT_EQ(Run("info --json " + Path("plain.sabunn") + " --manifest " + Path("packed.sum")), 0);
+    EXPECT_NE(out.find("\"new_crc32\": " + std::to_string(0xCAFEF00Du)), std::string::npos) << out;
+    Write(Path("plain.sum"), std::string("not sums"));
+    ASSERT_EQ(Run("info --json " + Path("plain.sabunn")), 0);
+    EXPECT_NE(out.find("\"sums\": \"damaged\""), std::string::npos) << out;
 
     // Damaged: a truncated container, and a plain script whose pool is cut.
     Write(Path("cut.sabunn"), std::vector<std::uint8_t>(packed.begin(), packed.end() - 2));

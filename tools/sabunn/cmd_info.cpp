@@ -12,6 +12,7 @@
 #include "decode/hf.h"
 #include "patch/hf_describe.h"
 #include "patch/payload.h"
+#include "patch/payload_sums.h"
 #include "patch/sabunn_script.h"
 #include "tools/sabunn/commands.h"
 #include "tools/sabunn/file_io.h"
@@ -22,6 +23,7 @@ namespace {
 
 struct InfoOptions {
     std::string payload;
+    std::string manifest;  // empty: beside the payload
     bool json = false;
 };
 
@@ -35,6 +37,9 @@ struct Report {
     std::string decodeError;
     std::optional<ScriptView> script;  // once it parsed
     ScriptError scriptError = ScriptError::Ok;
+    std::string sumsPath;
+    bool sumsFound = false;           // a file is there
+    std::optional<PayloadSums> sums;  // and holds sums
 };
 
 std::string U(std::uint64_t v) {
@@ -101,6 +106,16 @@ void PrintText(const Report& r) {
     std::printf("old file size needed  %s bytes\n", U(s.oldBytesNeeded).c_str());
     std::printf("longest copy run      %" PRId32 " units\n", s.longestCopyRun);
     std::printf("longest literal run   %" PRId32 " units\n", s.longestLiteralRun);
+    if (!r.sumsFound) {
+        std::printf("sums                  none (%s): the files are not checked\n",
+                    r.sumsPath.c_str());
+    } else if (!r.sums) {
+        std::printf("sums                  damaged (%s)\n", r.sumsPath.c_str());
+    } else {
+        std::printf("sums                  %s\n", r.sumsPath.c_str());
+        std::printf("  old file            %s\n", DescribeSum(r.sums->oldFile).c_str());
+        std::printf("  new file            %s\n", DescribeSum(r.sums->newFile).c_str());
+    }
 }
 
 // JSON output keeps its keys in the order written.
@@ -189,6 +204,14 @@ Json ReportJson(const Report& r) {
     o["old_file_bytes_needed"] = s.oldBytesNeeded;
     o["longest_copy_run"] = s.longestCopyRun;
     o["longest_literal_run"] = s.longestLiteralRun;
+    if (r.sums) {
+        o["sums"] = {{"old_size", r.sums->oldFile.size},
+                     {"old_crc32", r.sums->oldFile.crc},
+                     {"new_size", r.sums->newFile.size},
+                     {"new_crc32", r.sums->newFile.crc}};
+    } else {
+        o["sums"] = r.sumsFound ? Json("damaged") : Json(nullptr);
+    }
     return o;
 }
 
@@ -219,6 +242,11 @@ int RunInfo(const InfoOptions& options) {
         r.scriptError = ScriptView::Parse(script.script, &view);
         if (r.scriptError == ScriptError::Ok) r.script = view;
     }
+    r.sumsPath = options.manifest.empty() ? SumsPathBeside(options.payload) : options.manifest;
+    if (const auto sums = ReadWholeFile(r.sumsPath, &error)) {
+        r.sumsFound = true;
+        r.sums = ParsePayloadSums(*sums);
+    }
     // The view points into `script`, which lives until the report is printed.
     options.json ? PrintJson(r) : PrintText(r);
     if (!r.decodeError.empty()) {
@@ -240,6 +268,9 @@ void AddInfoCommand(CLI::App& app, int* exitCode) {
     CLI::App* info = app.add_subcommand(
         "info", "Describe a payload: stored form, HF blocks, script header and needs");
     info->add_option("PAYLOAD", options->payload, "The payload to describe")->required();
+    info->add_option("--manifest", options->manifest,
+                     "The sums of the payload's old and new file (default: beside the payload, "
+                     "its path with the extension .sum)");
     info->add_flag("--json", options->json,
                    "Print the description as JSON (UTF-8). A PAYLOAD path that is not UTF-8 "
                    "(a name in code page 932, say) is written as \"payload\" with U+FFFD for "
