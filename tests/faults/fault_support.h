@@ -79,16 +79,4 @@ inline std::vector<std::string> UpdateArguments(const fs::path& inst, const fs::
             "--payloads", payloads.string(), "--yes"};
 }
 
-// The five files carry the stamp as access and modification time, and the
-// tree has exactly the demo's new names and contents.
-inline void ExpectNewTree(const fs::path& dir) {
-    for (const std::string& f : kFiveFiles) {
-        struct stat st;
-        ASSERT_EQ(::stat((dir / f).c_str(), &st), 0) << f;
-        EXPECT_EQ(st.st_mtime, kStamp) << f;
-        EXPECT_EQ(st.st_atime, kStamp) << f;
-    }
-    EXPECT_EQ(Differences(NamesAndContents(kDemoDir / "new"), NamesAndContents(dir)), "");
-}
-
 }  // namespace morivane::faulttest

@@ -145,6 +145,34 @@ inline std::string Differences(const Snapshot& expected, const Snapshot& actual)
     return d;
 }
 
+// The demo's payloads copied to `to` without their sums: a payload set made
+// before sums existed, which the update applies without checking the files.
+inline void CopyPayloadsWithoutSums(const fs::path& to) {
+    fs::create_directories(to);
+    for (const auto& entry : fs::directory_iterator(kDemoDir / "payloads")) {
+        if (entry.path().extension() == ".sabunn") {
+            fs::copy_file(entry.path(), to / entry.path().filename(),
+                          fs::copy_options::overwrite_existing);
+        }
+    }
+}
+
+// The five files carry the stamp as both times, and the tree has exactly the
+// demo's new names and contents. The executable's access time is not
+// compared: the run reads it once more after its stamp, for the Version
+// record.
+inline void ExpectNewTree(const fs::path& dir) {
+    for (const std::string& f : kFiveFiles) {
+        struct stat st;
+        ASSERT_EQ(::stat((dir / f).c_str(), &st), 0) << f;
+        EXPECT_EQ(st.st_mtime, kStamp) << f;
+        if (f != kFiveFiles[0]) {
+            EXPECT_EQ(st.st_atime, kStamp) << f;
+        }
+    }
+    EXPECT_EQ(Differences(NamesAndContents(kDemoDir / "new"), NamesAndContents(dir)), "");
+}
+
 struct RunResult {
     int status = -1;  // exit status, or -1 when the process did not exit normally
     int signal = 0;   // the signal that ended it, when one did
