@@ -8,9 +8,12 @@ Checked: the string table holds exactly the catalogue's texts, language
 1041; dialog 102 is the update dialog's extended template, field by field;
 icon group 128 holds a 32 x 32 and a 16 x 16 image of 16 colours; the
 "SABUNN" resources 130, 137, 138, 139, 140 are byte for byte the payload
-files; a version record exists; every import is one Windows 95, 98 and Me
-provide (win9x_api.py: a system DLL, no function they lack, no Unicode
-function). Exits 1 with a list of what is wrong.
+files, and the "SABUNNSUM" resources of those ids byte for byte their sums
+files where the payload set has them (and absent where it has none); a
+version record exists; every import is one Windows 95, 98 and Me provide
+(win9x_api.py: a system DLL, no function they lack, no Unicode function).
+Exits 1 with a list of what is wrong, after deleting EXE so that the build
+does not take it for up to date.
 
 PE layout used (little-endian): the DOS header's e_lfanew (offset 0x3C)
 points at "PE\\0\\0", then the 20-byte COFF header (section count at +2,
@@ -270,6 +273,12 @@ def main():
             wanted = f.read()
         if [bytes(v) for v in stored.values()] != [wanted]:
             problems.append("SABUNN %d differs from its payload file" % pid)
+        # The sums ship exactly where the payload set has them.
+        sums = resources.get(("SABUNNSUM", pid), {})
+        sums_path = os.path.join(args.payloads, "%d.sum" % pid)
+        wanted_sums = [open(sums_path, "rb").read()] if os.path.exists(sums_path) else []
+        if [bytes(v) for v in sums.values()] != wanted_sums:
+            problems.append("SABUNNSUM %d differs from the payload set's sums" % pid)
     if (RT_VERSION, 1) not in resources:
         problems.append("version record missing")
 
@@ -291,6 +300,9 @@ def main():
         print("  %s: %s" % (dll, " ".join(functions)))
     if problems:
         print("\n".join("error: " + p for p in problems), file=sys.stderr)
+        # A program that fails its check must not be taken for built when
+        # its inputs are put back as they were.
+        os.remove(args.exe)
         return 1
     return 0
 
