@@ -22,19 +22,28 @@
 //   read [full]             settle the current window, write it, screenshot it
 //   shot NAME               screenshot the current window as NN-NAME.png
 //   press BUTTON            click a visible, enabled button: OK Cancel Abort
-//                           Retry Ignore Yes No, or a control id
+//                           Retry Ignore Yes No, or a control id; the step
+//                           ends when the program has handled the click
 //   key Enter|Esc|Tab|Space press a key while the current window is in front
 //   close                   use the current window's close box
+//   wait-change             wait until the window that the last press, key or
+//                           close acted on has changed (a text, a style) or
+//                           is gone: keys and the close box are handled
+//                           later, through the program's message queue
 //   wait-gone               wait until the current window is destroyed
 //   wait-exit [LABEL]       wait until the process ends; any window it shows
 //                           meanwhile fails the step
 //   exit-code [LABEL]       write the exit code of an ended process
 //   caption-icon NAME       tell whether the current window's caption shows a
 //                           standard icon: error question warning information
-//                           application
+//                           application ("missing" only once the step's time
+//                           limit has passed without it)
 //   caption-icon FILE ID    ... or icon resource ID of the module FILE
 //   make-window TITLE       show a top-level window of the driver's own with
 //                           that title (stands for another running program)
+//   cover MS                lay a blank window of the driver's own over the
+//                           current window, above all others, for MS
+//                           milliseconds (another program's window in the way)
 //   hold PATH none|read     open the file PATH for reading and keep it open
 //                           until "release PATH" or the driver's end; the
 //                           second word is what it lets others do at the same
@@ -59,6 +68,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -212,8 +222,10 @@ bool CloseColour(DWORD a, DWORD b) {
 }
 
 // A copy of the screen's pixels in `r` (desktop coordinates). The windows of
-// the program under test belong to another process, and so do their icon
-// handles; what they show can only be read back from the screen.
+// the program under test belong to another process, and Wine lets no process
+// use another's icon handles or device contexts (DrawIconEx on such an icon
+// fails with ERROR_INVALID_CURSOR_HANDLE, WM_PRINTCLIENT is not passed on), so
+// what those windows show can only be read back from the screen.
 bool CaptureScreen(const RECT& r, Canvas* into) {
     HDC screen = GetDC(nullptr);
     const bool ok = into->ok() && BitBlt(into->dc(), 0, 0, r.right - r.left, r.bottom - r.top,
@@ -277,26 +289,6 @@ const StandardIcon kStandardIcons[] = {{"error", IDI_HAND},
                                        {"warning", IDI_EXCLAMATION},
                                        {"information", IDI_ASTERISK},
                                        {"application", IDI_APPLICATION}};
-
-// Names the standard icon that an icon static shows (drawn at its top-left
-// corner, or centred with SS_CENTERIMAGE): "error", "question", "warning",
-// "information", "application", or "unknown".
-std::string IdentifyIcon(HWND control) {
-    RECT r;
-    if (!GetWindowRect(control, &r)) return "unknown";
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
-    if (w < cx || h < cy) return "unknown";
-    Canvas shot(w, h);
-    if (!CaptureScreen(r, &shot)) return "unknown";
-    const bool centred = GetWindowLongA(control, GWL_STYLE) & SS_CENTERIMAGE;
-    for (const auto& icon : kStandardIcons) {
-        const IconProbe probe(LoadIconA(nullptr, icon.id), cx, cy);
-        if (probe.MatchesAt(shot, centred ? (w - cx) / 2 : 0, centred ? (h - cy) / 2 : 0))
-            return icon.name;
-    }
-    return "unknown";
-}
 
 // Notes, on a thread of its own, the values that the controls of one window
 // go through. GetWindowTextA and GetWindowLongA read what the system keeps for
@@ -442,7 +434,22 @@ std::string EchoStep(const Step& step) {
     return out;
 }
 
+// A cover (see Driver::Cover) goes back on top of all windows at every tick
+// of one timer, and goes away when the other fires.
+constexpr UINT_PTR kCoverEndTimer = 1;
+constexpr UINT_PTR kCoverTopTimer = 2;
+
 LRESULT CALLBACK OwnWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_TIMER && wp == kCoverTopTimer) {
+        SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        return 0;
+    }
+    if (msg == WM_TIMER && wp == kCoverEndTimer) {
+        KillTimer(hwnd, kCoverEndTimer);
+        KillTimer(hwnd, kCoverTopTimer);
+        DestroyWindow(hwnd);
+        return 0;
+    }
     return DefWindowProcA(hwnd, msg, wp, lp);
 }
 
@@ -522,9 +529,11 @@ class Driver {
         if (verb == "key" && argc == 1) return Key(w[1]);
         if (verb == "close" && argc == 0) return CloseBox();
         if (verb == "wait-gone" && argc == 0) return WaitGone();
+        if (verb == "wait-change" && argc == 0) return WaitChange();
         if (verb == "wait-exit" && argc <= 1) return WaitExit(arg(1));
         if (verb == "exit-code" && argc <= 1) return ExitCode(arg(1));
         if (verb == "make-window" && argc == 1) return MakeWindow(w[1]);
+        if (verb == "cover" && argc == 1) return Cover(w[1]);
         if (verb == "select" && argc == 1) return Select(w[1]);
         if (verb == "hold" && argc == 2) return Hold(w[1], w[2]);
         if (verb == "release" && argc == 1) return Release(w[1]);
@@ -686,6 +695,60 @@ class Driver {
         return ClassName(c) == "Static" && (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
     }
 
+    // Looks at the screen area `area` of the top-level window `top` until
+    // `find` recognises what it shows there, and returns what `find` returned
+    // (an index, not negative); -1 when the step's time limit passes first.
+    // Until then another window may cover the area, or it may not be painted
+    // yet: `top` is brought to the front again and `repaint` invalidated with
+    // `redrawFlags` now and then. So a verdict never rests on one early look,
+    // and no other window can spoil it; only a picture that never shows takes
+    // the whole time limit.
+    int WaitForPicture(HWND top, HWND repaint, UINT redrawFlags, const RECT& area,
+                       const std::function<int(const Canvas&)>& find) {
+        const DWORD start = GetTickCount();
+        for (int round = 0;; ++round) {
+            Canvas shot(area.right - area.left, area.bottom - area.top);
+            if (CaptureScreen(area, &shot)) {
+                const int found = find(shot);
+                if (found >= 0) return found;
+            }
+            if (!IsWindow(top) || GetTickCount() - start >= timeoutMs_) return -1;
+            BringToFront(top);
+            if (round % 20 == 0) RedrawWindow(repaint, nullptr, nullptr, redrawFlags);
+            Pump(kPollMs);
+        }
+    }
+
+    // Names the standard icon that an icon static shows (drawn at its
+    // top-left corner, or centred with SS_CENTERIMAGE): "error", "question",
+    // "warning", "information", "application"; "none" when the static holds
+    // no icon; "unknown" when none of the standard icons shows there within
+    // the step's time limit.
+    std::string IdentifyIcon(HWND control) {
+        DWORD_PTR handle = 0;
+        if (!Ask(control, STM_GETICON, 0, 0, timeoutMs_, &handle)) return "unknown";
+        if (!handle) return "none";
+        RECT r;
+        if (!GetWindowRect(control, &r)) return "unknown";
+        const int w = r.right - r.left, h = r.bottom - r.top;
+        const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
+        if (w < cx || h < cy) return "unknown";
+        const bool centred = GetWindowLongA(control, GWL_STYLE) & SS_CENTERIMAGE;
+        const int ox = centred ? (w - cx) / 2 : 0, oy = centred ? (h - cy) / 2 : 0;
+        std::vector<std::unique_ptr<IconProbe>> probes;
+        for (const auto& icon : kStandardIcons)
+            probes.push_back(std::make_unique<IconProbe>(LoadIconA(nullptr, icon.id), cx, cy));
+        const int found = WaitForPicture(GetAncestor(control, GA_ROOT), control,
+                                         RDW_INVALIDATE | RDW_ERASE, r, [&](const Canvas& shot) {
+                                             for (size_t i = 0; i < probes.size(); ++i) {
+                                                 if (probes[i]->MatchesAt(shot, ox, oy))
+                                                     return static_cast<int>(i);
+                                             }
+                                             return -1;
+                                         });
+        return found < 0 ? "unknown" : kStandardIcons[found].name;
+    }
+
     // The read-out of a window. A message box is described by what its caller
     // chose: caption, icon, text and buttons. Other windows (and a box read
     // with "full") get every control with its class, style and state.
@@ -700,10 +763,7 @@ class Driver {
             for (HWND c : Children(hwnd)) {
                 if (!IsIconStatic(c)) continue;
                 // A box without an icon keeps its icon static, hidden or empty.
-                DWORD_PTR handle = 0;
-                if ((GetWindowLongA(c, GWL_STYLE) & WS_VISIBLE) &&
-                    Ask(c, STM_GETICON, 0, 0, 2000, &handle) && handle)
-                    icon = IdentifyIcon(c);
+                if (GetWindowLongA(c, GWL_STYLE) & WS_VISIBLE) icon = IdentifyIcon(c);
                 break;
             }
             out += "\n  icon " + icon;
@@ -843,12 +903,61 @@ class Driver {
         return {};
     }
 
+    // The click is sent, not posted: the step ends once the program has
+    // handled it, with whatever the click set going (the update run, say), so
+    // no later step can look at the window before the click took effect. A
+    // program that ends while it handles the click (killed, for instance) has
+    // taken it too.
     std::string Press(const std::string& name) {
         HWND button = nullptr;
         const std::string error = FindButton(name, &button);
         if (!error.empty()) return error;
         BringToFront(current_);
-        PostMessageA(button, BM_CLICK, 0, 0);
+        NoteAction();
+        DWORD_PTR result = 0;
+        if (SendMessageTimeoutA(button, BM_CLICK, 0, 0, SMTO_NORMAL, timeoutMs_, &result))
+            return {};
+        const std::string late =
+            "the program did not handle the click within " + Number(timeoutMs_) + " ms";
+        if (GetLastError() == ERROR_TIMEOUT) return late;
+        const DWORD start = GetTickCount();
+        while (IsWindow(button) && !OwnerEnded(button)) {
+            if (GetTickCount() - start >= timeoutMs_) return late;
+            Pump(kPollMs);
+        }
+        return {};
+    }
+
+    // True when the process that owns `hwnd` is one this driver started and
+    // it has ended.
+    bool OwnerEnded(HWND hwnd) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(hwnd, &pid);
+        for (const auto& p : procs_) {
+            if (p.pid == pid) return Ended(p);
+        }
+        return false;
+    }
+
+    // Notes what the current window looks like before a step acts on it, for
+    // wait-change.
+    void NoteAction() {
+        actedOn_ = current_;
+        beforeAction_ = Snapshot(current_);
+    }
+
+    // Waits until something readable about the window the last press, key or
+    // close acted on differs from what it was before, or the window is gone.
+    // A key goes through the program's input queue; this is how a later step
+    // knows that it has been handled.
+    std::string WaitChange() {
+        if (!actedOn_) return "no step has acted on a window";
+        const DWORD start = GetTickCount();
+        while (IsWindow(actedOn_) && Snapshot(actedOn_) == beforeAction_) {
+            if (GetTickCount() - start >= timeoutMs_)
+                return "the window did not change within " + Number(timeoutMs_) + " ms";
+            Pump(kPollMs);
+        }
         return {};
     }
 
@@ -862,6 +971,7 @@ class Driver {
         if (!current_ || !IsWindow(current_)) return "no current window";
         BringToFront(current_);
         if (GetForegroundWindow() != current_) return "cannot bring the window to the front";
+        NoteAction();
         INPUT in[2] = {};
         in[0].type = in[1].type = INPUT_KEYBOARD;
         in[0].ki.wVk = in[1].ki.wVk = vk;
@@ -890,6 +1000,7 @@ class Driver {
             found = hit == HTCLOSE;
         }
         if (!found) return "the window has no close box";
+        NoteAction();
         PostMessageA(current_, WM_SYSCOMMAND, SC_CLOSE, 0);
         return {};
     }
@@ -897,7 +1008,8 @@ class Driver {
     // Looks for an icon where the system draws a window's small icon, in the
     // left part of its caption. The icon is tried as LoadIcon gives it, drawn
     // at the small size, and as its own small image, since the program under
-    // test may hand either to WM_SETICON.
+    // test may hand either to WM_SETICON. "missing" takes the step's whole
+    // time limit: an icon is reported missing only when it never showed.
     std::string CaptionIcon(const std::vector<std::string>& w) {
         if (!current_ || !IsWindow(current_)) return "no current window";
         const int cx = GetSystemMetrics(SM_CXSMICON), cy = GetSystemMetrics(SM_CYSMICON);
@@ -935,11 +1047,14 @@ class Driver {
             const LONG height = GetSystemMetrics(SM_CYCAPTION) + 2 * GetSystemMetrics(SM_CYFRAME);
             if (r.right > r.left + 4 * cx) r.right = r.left + 4 * cx;
             if (r.bottom > r.top + height) r.bottom = r.top + height;
-            Canvas shot(r.right - r.left, r.bottom - r.top);
-            if (CaptureScreen(r, &shot)) {
-                found = (big && IconProbe(big, cx, cy).FoundIn(shot)) ||
-                        (small && IconProbe(small, cx, cy).FoundIn(shot));
-            }
+            const IconProbe bigProbe(big, cx, cy), smallProbe(small, cx, cy);
+            found = WaitForPicture(current_, current_, RDW_FRAME | RDW_INVALIDATE, r,
+                                   [&](const Canvas& shot) {
+                                       return (big && bigProbe.FoundIn(shot)) ||
+                                                      (small && smallProbe.FoundIn(shot))
+                                                  ? 0
+                                                  : -1;
+                                   }) == 0;
         }
         if (small && module) DestroyIcon(small);
         if (module) FreeLibrary(module);
@@ -992,27 +1107,56 @@ class Driver {
         return {};
     }
 
-    std::string MakeWindow(const std::string& title) {
+    static bool RegisterOwnClass() {
         static bool registered = false;
-        HINSTANCE instance = GetModuleHandleA(nullptr);
         if (!registered) {
             WNDCLASSA wc = {};
             wc.lpfnWndProc = OwnWindowProc;
-            wc.hInstance = instance;
+            wc.hInstance = GetModuleHandleA(nullptr);
             wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
             wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
             wc.lpszClassName = kOwnWindowClass;
-            if (!RegisterClassA(&wc)) return "cannot register the window class";
-            registered = true;
+            registered = RegisterClassA(&wc) != 0;
         }
+        return registered;
+    }
+
+    std::string MakeWindow(const std::string& title) {
+        if (!RegisterOwnClass()) return "cannot register the window class";
         // Kept in a corner, away from the centred boxes and dialogs.
         const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
         HWND hwnd = CreateWindowExA(0, kOwnWindowClass, title.c_str(),
                                     WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE, sw - 240, sh - 60, 240,
-                                    60, nullptr, nullptr, instance, nullptr);
+                                    60, nullptr, nullptr, instance(), nullptr);
         if (!hwnd) return "cannot create the window";
         ownWindows_.push_back(hwnd);
         Pump(kPollMs);
+        return {};
+    }
+
+    static HINSTANCE instance() { return GetModuleHandleA(nullptr); }
+
+    // Lays a blank window of the driver's own over the current window for
+    // `ms` milliseconds, going back above every other window whenever the
+    // driver waits in a later step (while the driver answers its messages):
+    // another program's window that keeps lying over the program under test
+    // for a while.
+    std::string Cover(const std::string& ms) {
+        if (!current_ || !IsWindow(current_)) return "no current window";
+        char* end = nullptr;
+        const unsigned long lifetime = std::strtoul(ms.c_str(), &end, 10);
+        if (ms.empty() || *end || lifetime == 0) return "bad time " + ms;
+        if (!RegisterOwnClass()) return "cannot register the window class";
+        RECT r;
+        GetWindowRect(current_, &r);
+        HWND hwnd = CreateWindowExA(WS_EX_TOPMOST | WS_EX_NOACTIVATE, kOwnWindowClass, "",
+                                    WS_POPUP | WS_VISIBLE, r.left, r.top, r.right - r.left,
+                                    r.bottom - r.top, nullptr, nullptr, instance(), nullptr);
+        if (!hwnd) return "cannot create the cover";
+        SetTimer(hwnd, kCoverEndTimer, lifetime, nullptr);
+        SetTimer(hwnd, kCoverTopTimer, kPollMs, nullptr);
+        ownWindows_.push_back(hwnd);
+        UpdateWindow(hwnd);
         return {};
     }
 
@@ -1101,6 +1245,8 @@ class Driver {
     std::string watchLabel_;
     HWND current_ = nullptr;
     std::string currentLabel_, currentKind_;
+    HWND actedOn_ = nullptr;
+    std::string beforeAction_;
 };
 
 std::string ReadFile(const char* path, bool* ok) {
