@@ -119,3 +119,18 @@ e2e_expect_updated_tree() {
   }
   return $bad
 }
+
+# The id of the Linux process that runs the Windows program NAME (for example
+# MorivaneUpdate.exe) in this prefix (WINEPREFIX), found by the process name
+# Wine gives it (its first 15 bytes) and the prefix in its environment. Status
+# 1 when there is none.
+e2e_wine_pid() {
+  local name=${1:0:15} p
+  for p in $(pgrep -x -- "$name"); do
+    if tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+      echo "$p"
+      return 0
+    fi
+  done
+  return 1
+}
