@@ -21,9 +21,10 @@
 //                           process whose title is exactly TITLE current again
 //   read [full]             settle the current window, write it, screenshot it
 //   shot NAME               screenshot the current window as NN-NAME.png
-//   press BUTTON            click a visible, enabled button: OK Cancel Abort
+//   press BUTTON [async]    click a visible, enabled button: OK Cancel Abort
 //                           Retry Ignore Yes No, or a control id; the step
-//                           ends when the program has handled the click
+//                           ends when the program has handled the click, or
+//                           at once with "async"
 //   key Enter|Esc|Tab|Space press a key while the current window is in front
 //   close                   use the current window's close box
 //   wait-change             wait until the window that the last press, key or
@@ -49,6 +50,9 @@
 //                           second word is what it lets others do at the same
 //                           time: nothing, or read (but not write or delete)
 //   release PATH            close a file that "hold" opened
+//   wait-file PATH          wait until the file PATH exists (a sign from the
+//                           shell harness)
+//   write-file PATH         make the empty file PATH (a sign to the harness)
 //   watch                   start watching the current window: every
 //                           millisecond the text and the visibility of each of
 //                           its controls are noted, without sending it a
@@ -525,7 +529,10 @@ class Driver {
             if (!current_) return "no current window";
             return Screenshot(current_, w[1]);
         }
-        if (verb == "press" && argc == 1) return Press(w[1]);
+        if (verb == "press" && argc == 1) return Press(w[1], false);
+        if (verb == "press" && argc == 2 && w[2] == "async") return Press(w[1], true);
+        if (verb == "wait-file" && argc == 1) return WaitFile(w[1]);
+        if (verb == "write-file" && argc == 1) return MakeFile(w[1]);
         if (verb == "key" && argc == 1) return Key(w[1]);
         if (verb == "close" && argc == 0) return CloseBox();
         if (verb == "wait-gone" && argc == 0) return WaitGone();
@@ -907,13 +914,18 @@ class Driver {
     // handled it, with whatever the click set going (the update run, say), so
     // no later step can look at the window before the click took effect. A
     // program that ends while it handles the click (killed, for instance) has
-    // taken it too.
-    std::string Press(const std::string& name) {
+    // taken it too. With `async` the click is posted and the step ends at
+    // once, for steps that must act while the program is busy with it.
+    std::string Press(const std::string& name, bool async) {
         HWND button = nullptr;
         const std::string error = FindButton(name, &button);
         if (!error.empty()) return error;
         BringToFront(current_);
         NoteAction();
+        if (async) {
+            PostMessageA(button, BM_CLICK, 0, 0);
+            return {};
+        }
         DWORD_PTR result = 0;
         if (SendMessageTimeoutA(button, BM_CLICK, 0, 0, SMTO_NORMAL, timeoutMs_, &result))
             return {};
@@ -1192,6 +1204,27 @@ class Driver {
         if (file == INVALID_HANDLE_VALUE)
             return "cannot open " + path + " (error " + Number(GetLastError()) + ")";
         held_.push_back({path, file});
+        return {};
+    }
+
+    // Waits until the file PATH exists: a sign from the shell harness.
+    std::string WaitFile(const std::string& path) {
+        const DWORD start = GetTickCount();
+        while (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            if (GetTickCount() - start >= timeoutMs_)
+                return "no file " + path + " within " + Number(timeoutMs_) + " ms";
+            Pump(kPollMs);
+        }
+        return {};
+    }
+
+    // Makes the empty file PATH: a sign to the shell harness.
+    std::string MakeFile(const std::string& path) {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return "cannot make " + path + " (error " + Number(GetLastError()) + ")";
+        CloseHandle(file);
         return {};
     }
 

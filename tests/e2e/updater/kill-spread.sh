@@ -7,7 +7,7 @@
 #   kill-spread.sh MIN_ALL MIN_AFTER RESULT_FOLDER...
 #
 # Each RESULT_FOLDER is a kill scenario's result folder, whose kNN/kill.txt
-# files (written by kill-at.sh) end with "(row R, after the commit: yes|no)".
+# files (written by interrupt-at.sh) end with "(row R, after the commit: yes|no)".
 set -euo pipefail
 [ $# -ge 3 ] || {
   echo "usage: kill-spread.sh MIN_ALL MIN_AFTER RESULT_FOLDER..." >&2

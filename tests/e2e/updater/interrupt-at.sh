@@ -1,8 +1,15 @@
-# Kills the updater (the Linux process of MorivaneUpdate.exe in this prefix)
-# with SIGKILL when its run reaches a chosen file event in the installation.
-# Run in the background by kill.sh while the driver answers the updater.
+# Interrupts the updater (the Linux process of MorivaneUpdate.exe in this
+# prefix) when its run reaches a chosen file event in the installation: kills
+# it with SIGKILL, or, with --stop, stops it with SIGSTOP until told to go on.
+# Run in the background by the scenario scripts while the driver answers the
+# updater.
 #
-#   kill-at.sh DIR EVENT FILE N OUTDIR
+#   interrupt-at.sh [--stop STOPPED GO] DIR EVENT FILE N OUTDIR
+#
+# With --stop, the file STOPPED is made once the updater is stopped (the
+# driver waits for it with wait-file), and the updater is let go on (SIGCONT)
+# once the file GO exists (the driver makes it with write-file), or after two
+# minutes at the latest (then the exit status is 1).
 #
 # DIR is the installation folder (Linux path), watched with inotify together
 # with its dat folder. Counted are the events that change something, but
@@ -15,16 +22,22 @@
 # than the event, so the run's state afterwards is at least that far on.
 #
 # OUTDIR gets: ready (the watches are in place), events.txt (every counted
-# event up to the kill, numbered), kill.txt ("killed PID at event K: EVENT
-# FILE", with the row the run was in and whether the run had reached its
-# commit by then, as the events tell). Exit status 0 when it killed, 1 when
-# the event never came (the watch ended first), 2 for bad arguments.
+# event up to the interruption, numbered), kill.txt ("killed PID at event K:
+# EVENT FILE" or "stopped ...", with the row the run was in and whether the
+# run had reached its commit by then, as the events tell). Exit status 0 when
+# it interrupted the run, 1 when the event never came (the watch ended
+# first), 2 for bad arguments.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib.sh"
 
+stopped_flag= go_flag=
+if [ "${1:-}" = --stop ]; then
+  stopped_flag=$2 go_flag=$3
+  shift 3
+fi
 [ $# = 5 ] || {
-  echo "usage: kill-at.sh DIR EVENT FILE N OUTDIR" >&2
+  echo "usage: interrupt-at.sh [--stop STOPPED GO] DIR EVENT FILE N OUTDIR" >&2
   exit 2
 }
 dir=$1 want_event=$2 want_file=$3 want_n=$4 outdir=$5
@@ -43,7 +56,7 @@ for _ in $(seq 200); do
   sleep 0.05
 done
 grep -q 'Watches established' "$outdir/inotify.err" || {
-  echo "kill-at: inotifywait did not start: $(cat "$outdir/inotify.err")" >&2
+  echo "interrupt-at: inotifywait did not start: $(cat "$outdir/inotify.err")" >&2
   exit 2
 }
 touch "$outdir/ready"
@@ -68,12 +81,28 @@ while IFS= read -r line <&"${WATCH[0]}"; do
   seen=$((seen + 1))
   [ "$seen" = "$want_n" ] || continue
   [ -n "$pid" ] || {
-    echo "kill-at: no MorivaneUpdate.exe of this prefix to kill" >&2
+    echo "interrupt-at: no MorivaneUpdate.exe of this prefix to interrupt" >&2
     exit 1
   }
-  kill -KILL "$pid"
-  echo "killed $pid at event $count: $last (row $row, after the commit: $committed)" >"$outdir/kill.txt"
+  where="at event $count: $last (row $row, after the commit: $committed)"
+  if [ -z "$stopped_flag" ]; then
+    kill -KILL "$pid"
+    echo "killed $pid $where" >"$outdir/kill.txt"
+    exit 0
+  fi
+  kill -STOP "$pid"
+  echo "stopped $pid $where" >"$outdir/kill.txt"
+  touch "$stopped_flag"
+  for _ in $(seq 2400); do
+    [ -e "$go_flag" ] && break
+    sleep 0.05
+  done
+  kill -CONT "$pid"
+  [ -e "$go_flag" ] || {
+    echo "interrupt-at: no sign to go on within two minutes" >&2
+    exit 1
+  }
   exit 0
 done
-echo "kill-at: the watch ended before event $want_n of $want_event $want_file" >&2
+echo "interrupt-at: the watch ended before event $want_n of $want_event $want_file" >&2
 exit 1
