@@ -25,12 +25,12 @@
 //                           Retry Ignore Yes No, or a control id; the step
 //                           ends when the program has handled the click, or
 //                           at once with "async"
-//   key Enter|Esc|Tab|Space press a key while the current window is in front
-//   close                   use the current window's close box
-//   wait-change             wait until the window that the last press, key or
-//                           close acted on has changed (a text, a style) or
-//                           is gone: keys and the close box are handled
-//                           later, through the program's message queue
+//   key Enter|Esc|Tab|Space press a key while the current window is in front;
+//                           the program handles it later, through its input
+//                           queue, so a step that waits for its effect must
+//                           follow (wait-gone, wait-file)
+//   close                   use the current window's close box (handled
+//                           later too)
 //   wait-gone               wait until the current window is destroyed
 //   wait-exit [LABEL]       wait until the process ends; any window it shows
 //                           meanwhile fails the step
@@ -57,8 +57,12 @@
 //                           millisecond the text and the visibility of each of
 //                           its controls are noted, without sending it a
 //                           message, so the changes made while it is busy show
+//   note                    note the watched window's present state now (for
+//                           a state that the harness holds the program in,
+//                           so that it is noted for certain)
 //   watched                 stop watching and write, for each control, the
-//                           values it went through (repeats folded into one)
+//                           values it went through (repeats folded into one),
+//                           its last state noted for certain
 //   sleep MS                wait, still answering messages
 //
 // Transcript: each step is echoed as "> words", followed by what it observed.
@@ -300,7 +304,8 @@ const StandardIcon kStandardIcons[] = {{"error", IDI_HAND},
 // that holds its only thread in a long operation is still seen changing.
 class Watcher {
   public:
-    explicit Watcher(HWND window) : window_(window) {
+    explicit Watcher(HWND window) : window_(window), start_(GetTickCount()) {
+        InitializeCriticalSection(&lock_);
         stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         primed_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         if (stop_ && primed_)
@@ -312,19 +317,31 @@ class Watcher {
         Stop();
         if (stop_) CloseHandle(stop_);
         if (primed_) CloseHandle(primed_);
+        DeleteCriticalSection(&lock_);
     }
     Watcher(const Watcher&) = delete;
     Watcher& operator=(const Watcher&) = delete;
 
     bool running() const { return thread_ != nullptr; }
 
-    // Ends the watch; afterwards the notes may be read.
+    // Notes the window's present state now, from the caller's thread: what
+    // the window shows at this moment is in the notes for certain, whatever
+    // the watching thread has managed to see.
+    void Note() {
+        EnterCriticalSection(&lock_);
+        PollOnce();
+        LeaveCriticalSection(&lock_);
+    }
+
+    // Ends the watch, with the window's last state noted; afterwards the
+    // notes may be read.
     void Stop() {
         if (!thread_) return;
         SetEvent(stop_);
         WaitForSingleObject(thread_, INFINITE);
         CloseHandle(thread_);
         thread_ = nullptr;
+        PollOnce();
     }
 
     // One line per control, in the order the controls were first seen, with
@@ -362,54 +379,65 @@ class Watcher {
     }
 
     void Loop() {
-        const DWORD start = GetTickCount();
         do {
-            if (!IsWindow(window_)) break;
-            bool anyChange = false;
-            for (HWND c = GetWindow(window_, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-                const int id = GetDlgCtrlID(c);
-                Control* control = nullptr;
-                for (auto& known : controls_) {
-                    if (known.id == id) control = &known;
-                }
-                if (!control) {
-                    controls_.push_back({id, {}, {}});
-                    control = &controls_.back();
-                }
-                const bool shown = (GetWindowLongA(c, GWL_STYLE) & WS_VISIBLE) != 0;
-                char buf[4096];
-                const int n = GetWindowTextA(c, buf, sizeof buf);
-                const std::string text(buf, n > 0 ? static_cast<size_t>(n) : 0);
-                bool changed = false;
-                if (control->shown.empty() || control->shown.back() != shown) {
-                    control->shown.push_back(shown);
-                    changed = true;
-                }
-                if (control->texts.empty() || control->texts.back() != text) {
-                    control->texts.push_back(text);
-                    changed = true;
-                }
-                if (changed) lastChangeMs_ = GetTickCount() - start;
-                if (changed) anyChange = true;
-            }
-            // The window as the screen shows it at each new state, taken at
-            // once: a program busy in one operation changes state faster than
-            // the harness can take screenshots.
-            if (anyChange && captures_.size() < kMaxCaptures) {
-                RECT r;
-                if (GetWindowRect(window_, &r) && r.right > r.left && r.bottom > r.top) {
-                    auto shot = std::make_unique<Canvas>(r.right - r.left, r.bottom - r.top);
-                    if (CaptureScreen(r, shot.get())) captures_.push_back(std::move(shot));
-                }
-            }
+            EnterCriticalSection(&lock_);
+            const bool alive = PollOnce();
+            LeaveCriticalSection(&lock_);
             SetEvent(primed_);
+            if (!alive) break;
         } while (WaitForSingleObject(stop_, 1) == WAIT_TIMEOUT);
         SetEvent(primed_);
+    }
+
+    // Notes each control's visibility and text where they differ from the
+    // last ones noted. False when the window is gone.
+    bool PollOnce() {
+        if (!IsWindow(window_)) return false;
+        bool anyChange = false;
+        for (HWND c = GetWindow(window_, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+            const int id = GetDlgCtrlID(c);
+            Control* control = nullptr;
+            for (auto& known : controls_) {
+                if (known.id == id) control = &known;
+            }
+            if (!control) {
+                controls_.push_back({id, {}, {}});
+                control = &controls_.back();
+            }
+            const bool shown = (GetWindowLongA(c, GWL_STYLE) & WS_VISIBLE) != 0;
+            char buf[4096];
+            const int n = GetWindowTextA(c, buf, sizeof buf);
+            const std::string text(buf, n > 0 ? static_cast<size_t>(n) : 0);
+            bool changed = false;
+            if (control->shown.empty() || control->shown.back() != shown) {
+                control->shown.push_back(shown);
+                changed = true;
+            }
+            if (control->texts.empty() || control->texts.back() != text) {
+                control->texts.push_back(text);
+                changed = true;
+            }
+            if (changed) lastChangeMs_ = GetTickCount() - start_;
+            if (changed) anyChange = true;
+        }
+        // The window as the screen shows it at each new state, taken at once:
+        // a program busy in one operation changes state faster than the
+        // harness can take screenshots.
+        if (anyChange && captures_.size() < kMaxCaptures) {
+            RECT r;
+            if (GetWindowRect(window_, &r) && r.right > r.left && r.bottom > r.top) {
+                auto shot = std::make_unique<Canvas>(r.right - r.left, r.bottom - r.top);
+                if (CaptureScreen(r, shot.get())) captures_.push_back(std::move(shot));
+            }
+        }
+        return true;
     }
 
     static constexpr size_t kMaxCaptures = 16;
 
     HWND window_;
+    DWORD start_;
+    CRITICAL_SECTION lock_;
     std::vector<std::unique_ptr<Canvas>> captures_;
     HANDLE stop_ = nullptr;
     HANDLE primed_ = nullptr;
@@ -536,7 +564,6 @@ class Driver {
         if (verb == "key" && argc == 1) return Key(w[1]);
         if (verb == "close" && argc == 0) return CloseBox();
         if (verb == "wait-gone" && argc == 0) return WaitGone();
-        if (verb == "wait-change" && argc == 0) return WaitChange();
         if (verb == "wait-exit" && argc <= 1) return WaitExit(arg(1));
         if (verb == "exit-code" && argc <= 1) return ExitCode(arg(1));
         if (verb == "make-window" && argc == 1) return MakeWindow(w[1]);
@@ -546,6 +573,11 @@ class Driver {
         if (verb == "release" && argc == 1) return Release(w[1]);
         if (verb == "watch" && argc == 0) return Watch();
         if (verb == "watched" && argc == 0) return Watched();
+        if (verb == "note" && argc == 0) {
+            if (!watcher_) return "not watching";
+            watcher_->Note();
+            return {};
+        }
         if (verb == "caption-icon" && (argc == 1 || argc == 2)) return CaptionIcon(w);
         return "unknown step or wrong number of words: " + verb;
     }
@@ -921,7 +953,6 @@ class Driver {
         const std::string error = FindButton(name, &button);
         if (!error.empty()) return error;
         BringToFront(current_);
-        NoteAction();
         if (async) {
             PostMessageA(button, BM_CLICK, 0, 0);
             return {};
@@ -951,28 +982,6 @@ class Driver {
         return false;
     }
 
-    // Notes what the current window looks like before a step acts on it, for
-    // wait-change.
-    void NoteAction() {
-        actedOn_ = current_;
-        beforeAction_ = Snapshot(current_);
-    }
-
-    // Waits until something readable about the window the last press, key or
-    // close acted on differs from what it was before, or the window is gone.
-    // A key goes through the program's input queue; this is how a later step
-    // knows that it has been handled.
-    std::string WaitChange() {
-        if (!actedOn_) return "no step has acted on a window";
-        const DWORD start = GetTickCount();
-        while (IsWindow(actedOn_) && Snapshot(actedOn_) == beforeAction_) {
-            if (GetTickCount() - start >= timeoutMs_)
-                return "the window did not change within " + Number(timeoutMs_) + " ms";
-            Pump(kPollMs);
-        }
-        return {};
-    }
-
     std::string Key(const std::string& name) {
         WORD vk = 0;
         if (name == "Enter") vk = VK_RETURN;
@@ -983,7 +992,6 @@ class Driver {
         if (!current_ || !IsWindow(current_)) return "no current window";
         BringToFront(current_);
         if (GetForegroundWindow() != current_) return "cannot bring the window to the front";
-        NoteAction();
         INPUT in[2] = {};
         in[0].type = in[1].type = INPUT_KEYBOARD;
         in[0].ki.wVk = in[1].ki.wVk = vk;
@@ -1012,7 +1020,6 @@ class Driver {
             found = hit == HTCLOSE;
         }
         if (!found) return "the window has no close box";
-        NoteAction();
         PostMessageA(current_, WM_SYSCOMMAND, SC_CLOSE, 0);
         return {};
     }
@@ -1278,8 +1285,6 @@ class Driver {
     std::string watchLabel_;
     HWND current_ = nullptr;
     std::string currentLabel_, currentKind_;
-    HWND actedOn_ = nullptr;
-    std::string beforeAction_;
 };
 
 std::string ReadFile(const char* path, bool* ok) {

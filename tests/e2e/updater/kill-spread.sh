@@ -1,4 +1,3 @@
-#!/usr/bin/env bash
 # Checks, after the kill scenarios (kill.sh) have run, from the events at
 # which each kill was made, that the kills really were spread over the run:
 # at least one in each of the five rows before the commit, at least MIN_AFTER
