@@ -7,10 +7,7 @@
 # the next start puts the installation back as it was before the run.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/lib.sh"
-. "$here/../harness.sh"
-. "$E2E_OUT/install.env"
-: "${E2E_DEMO:?E2E_DEMO must name the demo product folder}"
+. "$here/scenario.sh"
 
 e2e_state "$dir" >"$E2E_OUT/before-run.txt"
 e2e_kill_run "$E2E_OUT/killed" "$dir" CREATE Clone.tmp 2 || exit 1

@@ -27,10 +27,7 @@
 #      Clone* file left, and Version "1, 0, 0, 2".
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/lib.sh"
-. "$here/../harness.sh"
-. "$E2E_OUT/install.env"
-: "${E2E_DEMO:?E2E_DEMO must name the demo product folder}"
+. "$here/scenario.sh"
 [ $# -gt 0 ] || e2e_fail "kill.sh: no instants given"
 command -v inotifywait >/dev/null || e2e_fail "inotifywait is missing: run scripts/install-deps wine"
 

@@ -11,9 +11,7 @@
 # interruption's notes in E2E_OUT/stop.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/lib.sh"
-. "$here/../harness.sh"
-. "$E2E_OUT/install.env"
+. "$here/scenario.sh"
 [ $# = 5 ] || e2e_fail "usage: stopped-run.sh STEPS EXPECTED EVENT FILE N"
 
 signs=$E2E_DRIVE_C/e2e
