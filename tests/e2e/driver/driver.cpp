@@ -21,31 +21,48 @@
 //                           process whose title is exactly TITLE current again
 //   read [full]             settle the current window, write it, screenshot it
 //   shot NAME               screenshot the current window as NN-NAME.png
-//   press BUTTON            click a visible, enabled button: OK Cancel Abort
-//                           Retry Ignore Yes No, or a control id
-//   key Enter|Esc|Tab|Space press a key while the current window is in front
-//   close                   use the current window's close box
+//   press BUTTON [async]    click a visible, enabled button: OK Cancel Abort
+//                           Retry Ignore Yes No, or a control id; the step
+//                           ends when the program has handled the click, or
+//                           at once with "async"
+//   key Enter|Esc|Tab|Space press a key while the current window is in front;
+//                           the program handles it later, through its input
+//                           queue, so a step that waits for its effect must
+//                           follow (wait-gone, wait-file)
+//   close                   use the current window's close box (handled
+//                           later too)
 //   wait-gone               wait until the current window is destroyed
 //   wait-exit [LABEL]       wait until the process ends; any window it shows
 //                           meanwhile fails the step
 //   exit-code [LABEL]       write the exit code of an ended process
 //   caption-icon NAME       tell whether the current window's caption shows a
 //                           standard icon: error question warning information
-//                           application
+//                           application ("missing" only once the step's time
+//                           limit has passed without it)
 //   caption-icon FILE ID    ... or icon resource ID of the module FILE
 //   make-window TITLE       show a top-level window of the driver's own with
 //                           that title (stands for another running program)
+//   cover MS                lay a blank window of the driver's own over the
+//                           current window, above all others, for MS
+//                           milliseconds (another program's window in the way)
 //   hold PATH none|read     open the file PATH for reading and keep it open
 //                           until "release PATH" or the driver's end; the
 //                           second word is what it lets others do at the same
 //                           time: nothing, or read (but not write or delete)
 //   release PATH            close a file that "hold" opened
+//   wait-file PATH          wait until the file PATH exists (a sign from the
+//                           shell harness)
+//   write-file PATH         make the empty file PATH (a sign to the harness)
 //   watch                   start watching the current window: every
 //                           millisecond the text and the visibility of each of
 //                           its controls are noted, without sending it a
 //                           message, so the changes made while it is busy show
+//   note                    note the watched window's present state now (for
+//                           a state that the harness holds the program in,
+//                           so that it is noted for certain)
 //   watched                 stop watching and write, for each control, the
-//                           values it went through (repeats folded into one)
+//                           values it went through (repeats folded into one),
+//                           its last state noted for certain
 //   sleep MS                wait, still answering messages
 //
 // Transcript: each step is echoed as "> words", followed by what it observed.
@@ -59,6 +76,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -212,8 +230,10 @@ bool CloseColour(DWORD a, DWORD b) {
 }
 
 // A copy of the screen's pixels in `r` (desktop coordinates). The windows of
-// the program under test belong to another process, and so do their icon
-// handles; what they show can only be read back from the screen.
+// the program under test belong to another process, and Wine lets no process
+// use another's icon handles or device contexts (DrawIconEx on such an icon
+// fails with ERROR_INVALID_CURSOR_HANDLE, WM_PRINTCLIENT is not passed on), so
+// what those windows show can only be read back from the screen.
 bool CaptureScreen(const RECT& r, Canvas* into) {
     HDC screen = GetDC(nullptr);
     const bool ok = into->ok() && BitBlt(into->dc(), 0, 0, r.right - r.left, r.bottom - r.top,
@@ -278,33 +298,14 @@ const StandardIcon kStandardIcons[] = {{"error", IDI_HAND},
                                        {"information", IDI_ASTERISK},
                                        {"application", IDI_APPLICATION}};
 
-// Names the standard icon that an icon static shows (drawn at its top-left
-// corner, or centred with SS_CENTERIMAGE): "error", "question", "warning",
-// "information", "application", or "unknown".
-std::string IdentifyIcon(HWND control) {
-    RECT r;
-    if (!GetWindowRect(control, &r)) return "unknown";
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
-    if (w < cx || h < cy) return "unknown";
-    Canvas shot(w, h);
-    if (!CaptureScreen(r, &shot)) return "unknown";
-    const bool centred = GetWindowLongA(control, GWL_STYLE) & SS_CENTERIMAGE;
-    for (const auto& icon : kStandardIcons) {
-        const IconProbe probe(LoadIconA(nullptr, icon.id), cx, cy);
-        if (probe.MatchesAt(shot, centred ? (w - cx) / 2 : 0, centred ? (h - cy) / 2 : 0))
-            return icon.name;
-    }
-    return "unknown";
-}
-
 // Notes, on a thread of its own, the values that the controls of one window
 // go through. GetWindowTextA and GetWindowLongA read what the system keeps for
 // a window of another process and send that process nothing, so a program
 // that holds its only thread in a long operation is still seen changing.
 class Watcher {
   public:
-    explicit Watcher(HWND window) : window_(window) {
+    explicit Watcher(HWND window) : window_(window), start_(GetTickCount()) {
+        InitializeCriticalSection(&lock_);
         stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         primed_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         if (stop_ && primed_)
@@ -316,19 +317,31 @@ class Watcher {
         Stop();
         if (stop_) CloseHandle(stop_);
         if (primed_) CloseHandle(primed_);
+        DeleteCriticalSection(&lock_);
     }
     Watcher(const Watcher&) = delete;
     Watcher& operator=(const Watcher&) = delete;
 
     bool running() const { return thread_ != nullptr; }
 
-    // Ends the watch; afterwards the notes may be read.
+    // Notes the window's present state now, from the caller's thread: what
+    // the window shows at this moment is in the notes for certain, whatever
+    // the watching thread has managed to see.
+    void Note() {
+        EnterCriticalSection(&lock_);
+        PollOnce();
+        LeaveCriticalSection(&lock_);
+    }
+
+    // Ends the watch, with the window's last state noted; afterwards the
+    // notes may be read.
     void Stop() {
         if (!thread_) return;
         SetEvent(stop_);
         WaitForSingleObject(thread_, INFINITE);
         CloseHandle(thread_);
         thread_ = nullptr;
+        PollOnce();
     }
 
     // One line per control, in the order the controls were first seen, with
@@ -366,54 +379,65 @@ class Watcher {
     }
 
     void Loop() {
-        const DWORD start = GetTickCount();
         do {
-            if (!IsWindow(window_)) break;
-            bool anyChange = false;
-            for (HWND c = GetWindow(window_, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-                const int id = GetDlgCtrlID(c);
-                Control* control = nullptr;
-                for (auto& known : controls_) {
-                    if (known.id == id) control = &known;
-                }
-                if (!control) {
-                    controls_.push_back({id, {}, {}});
-                    control = &controls_.back();
-                }
-                const bool shown = (GetWindowLongA(c, GWL_STYLE) & WS_VISIBLE) != 0;
-                char buf[4096];
-                const int n = GetWindowTextA(c, buf, sizeof buf);
-                const std::string text(buf, n > 0 ? static_cast<size_t>(n) : 0);
-                bool changed = false;
-                if (control->shown.empty() || control->shown.back() != shown) {
-                    control->shown.push_back(shown);
-                    changed = true;
-                }
-                if (control->texts.empty() || control->texts.back() != text) {
-                    control->texts.push_back(text);
-                    changed = true;
-                }
-                if (changed) lastChangeMs_ = GetTickCount() - start;
-                if (changed) anyChange = true;
-            }
-            // The window as the screen shows it at each new state, taken at
-            // once: a program busy in one operation changes state faster than
-            // the harness can take screenshots.
-            if (anyChange && captures_.size() < kMaxCaptures) {
-                RECT r;
-                if (GetWindowRect(window_, &r) && r.right > r.left && r.bottom > r.top) {
-                    auto shot = std::make_unique<Canvas>(r.right - r.left, r.bottom - r.top);
-                    if (CaptureScreen(r, shot.get())) captures_.push_back(std::move(shot));
-                }
-            }
+            EnterCriticalSection(&lock_);
+            const bool alive = PollOnce();
+            LeaveCriticalSection(&lock_);
             SetEvent(primed_);
+            if (!alive) break;
         } while (WaitForSingleObject(stop_, 1) == WAIT_TIMEOUT);
         SetEvent(primed_);
+    }
+
+    // Notes each control's visibility and text where they differ from the
+    // last ones noted. False when the window is gone.
+    bool PollOnce() {
+        if (!IsWindow(window_)) return false;
+        bool anyChange = false;
+        for (HWND c = GetWindow(window_, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+            const int id = GetDlgCtrlID(c);
+            Control* control = nullptr;
+            for (auto& known : controls_) {
+                if (known.id == id) control = &known;
+            }
+            if (!control) {
+                controls_.push_back({id, {}, {}});
+                control = &controls_.back();
+            }
+            const bool shown = (GetWindowLongA(c, GWL_STYLE) & WS_VISIBLE) != 0;
+            char buf[4096];
+            const int n = GetWindowTextA(c, buf, sizeof buf);
+            const std::string text(buf, n > 0 ? static_cast<size_t>(n) : 0);
+            bool changed = false;
+            if (control->shown.empty() || control->shown.back() != shown) {
+                control->shown.push_back(shown);
+                changed = true;
+            }
+            if (control->texts.empty() || control->texts.back() != text) {
+                control->texts.push_back(text);
+                changed = true;
+            }
+            if (changed) lastChangeMs_ = GetTickCount() - start_;
+            if (changed) anyChange = true;
+        }
+        // The window as the screen shows it at each new state, taken at once:
+        // a program busy in one operation changes state faster than the
+        // harness can take screenshots.
+        if (anyChange && captures_.size() < kMaxCaptures) {
+            RECT r;
+            if (GetWindowRect(window_, &r) && r.right > r.left && r.bottom > r.top) {
+                auto shot = std::make_unique<Canvas>(r.right - r.left, r.bottom - r.top);
+                if (CaptureScreen(r, shot.get())) captures_.push_back(std::move(shot));
+            }
+        }
+        return true;
     }
 
     static constexpr size_t kMaxCaptures = 16;
 
     HWND window_;
+    DWORD start_;
+    CRITICAL_SECTION lock_;
     std::vector<std::unique_ptr<Canvas>> captures_;
     HANDLE stop_ = nullptr;
     HANDLE primed_ = nullptr;
@@ -442,7 +466,22 @@ std::string EchoStep(const Step& step) {
     return out;
 }
 
+// A cover (see Driver::Cover) goes back on top of all windows at every tick
+// of one timer, and goes away when the other fires.
+constexpr UINT_PTR kCoverEndTimer = 1;
+constexpr UINT_PTR kCoverTopTimer = 2;
+
 LRESULT CALLBACK OwnWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_TIMER && wp == kCoverTopTimer) {
+        SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        return 0;
+    }
+    if (msg == WM_TIMER && wp == kCoverEndTimer) {
+        KillTimer(hwnd, kCoverEndTimer);
+        KillTimer(hwnd, kCoverTopTimer);
+        DestroyWindow(hwnd);
+        return 0;
+    }
     return DefWindowProcA(hwnd, msg, wp, lp);
 }
 
@@ -518,18 +557,27 @@ class Driver {
             if (!current_) return "no current window";
             return Screenshot(current_, w[1]);
         }
-        if (verb == "press" && argc == 1) return Press(w[1]);
+        if (verb == "press" && argc == 1) return Press(w[1], false);
+        if (verb == "press" && argc == 2 && w[2] == "async") return Press(w[1], true);
+        if (verb == "wait-file" && argc == 1) return WaitFile(w[1]);
+        if (verb == "write-file" && argc == 1) return MakeFile(w[1]);
         if (verb == "key" && argc == 1) return Key(w[1]);
         if (verb == "close" && argc == 0) return CloseBox();
         if (verb == "wait-gone" && argc == 0) return WaitGone();
         if (verb == "wait-exit" && argc <= 1) return WaitExit(arg(1));
         if (verb == "exit-code" && argc <= 1) return ExitCode(arg(1));
         if (verb == "make-window" && argc == 1) return MakeWindow(w[1]);
+        if (verb == "cover" && argc == 1) return Cover(w[1]);
         if (verb == "select" && argc == 1) return Select(w[1]);
         if (verb == "hold" && argc == 2) return Hold(w[1], w[2]);
         if (verb == "release" && argc == 1) return Release(w[1]);
         if (verb == "watch" && argc == 0) return Watch();
         if (verb == "watched" && argc == 0) return Watched();
+        if (verb == "note" && argc == 0) {
+            if (!watcher_) return "not watching";
+            watcher_->Note();
+            return {};
+        }
         if (verb == "caption-icon" && (argc == 1 || argc == 2)) return CaptionIcon(w);
         return "unknown step or wrong number of words: " + verb;
     }
@@ -686,6 +734,60 @@ class Driver {
         return ClassName(c) == "Static" && (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
     }
 
+    // Looks at the screen area `area` of the top-level window `top` until
+    // `find` recognises what it shows there, and returns what `find` returned
+    // (an index, not negative); -1 when the step's time limit passes first.
+    // Until then another window may cover the area, or it may not be painted
+    // yet: `top` is brought to the front again and `repaint` invalidated with
+    // `redrawFlags` now and then. So a verdict never rests on one early look,
+    // and no other window can spoil it; only a picture that never shows takes
+    // the whole time limit.
+    int WaitForPicture(HWND top, HWND repaint, UINT redrawFlags, const RECT& area,
+                       const std::function<int(const Canvas&)>& find) {
+        const DWORD start = GetTickCount();
+        for (int round = 0;; ++round) {
+            Canvas shot(area.right - area.left, area.bottom - area.top);
+            if (CaptureScreen(area, &shot)) {
+                const int found = find(shot);
+                if (found >= 0) return found;
+            }
+            if (!IsWindow(top) || GetTickCount() - start >= timeoutMs_) return -1;
+            BringToFront(top);
+            if (round % 20 == 0) RedrawWindow(repaint, nullptr, nullptr, redrawFlags);
+            Pump(kPollMs);
+        }
+    }
+
+    // Names the standard icon that an icon static shows (drawn at its
+    // top-left corner, or centred with SS_CENTERIMAGE): "error", "question",
+    // "warning", "information", "application"; "none" when the static holds
+    // no icon; "unknown" when none of the standard icons shows there within
+    // the step's time limit.
+    std::string IdentifyIcon(HWND control) {
+        DWORD_PTR handle = 0;
+        if (!Ask(control, STM_GETICON, 0, 0, timeoutMs_, &handle)) return "unknown";
+        if (!handle) return "none";
+        RECT r;
+        if (!GetWindowRect(control, &r)) return "unknown";
+        const int w = r.right - r.left, h = r.bottom - r.top;
+        const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
+        if (w < cx || h < cy) return "unknown";
+        const bool centred = GetWindowLongA(control, GWL_STYLE) & SS_CENTERIMAGE;
+        const int ox = centred ? (w - cx) / 2 : 0, oy = centred ? (h - cy) / 2 : 0;
+        std::vector<std::unique_ptr<IconProbe>> probes;
+        for (const auto& icon : kStandardIcons)
+            probes.push_back(std::make_unique<IconProbe>(LoadIconA(nullptr, icon.id), cx, cy));
+        const int found = WaitForPicture(GetAncestor(control, GA_ROOT), control,
+                                         RDW_INVALIDATE | RDW_ERASE, r, [&](const Canvas& shot) {
+                                             for (size_t i = 0; i < probes.size(); ++i) {
+                                                 if (probes[i]->MatchesAt(shot, ox, oy))
+                                                     return static_cast<int>(i);
+                                             }
+                                             return -1;
+                                         });
+        return found < 0 ? "unknown" : kStandardIcons[found].name;
+    }
+
     // The read-out of a window. A message box is described by what its caller
     // chose: caption, icon, text and buttons. Other windows (and a box read
     // with "full") get every control with its class, style and state.
@@ -700,10 +802,7 @@ class Driver {
             for (HWND c : Children(hwnd)) {
                 if (!IsIconStatic(c)) continue;
                 // A box without an icon keeps its icon static, hidden or empty.
-                DWORD_PTR handle = 0;
-                if ((GetWindowLongA(c, GWL_STYLE) & WS_VISIBLE) &&
-                    Ask(c, STM_GETICON, 0, 0, 2000, &handle) && handle)
-                    icon = IdentifyIcon(c);
+                if (GetWindowLongA(c, GWL_STYLE) & WS_VISIBLE) icon = IdentifyIcon(c);
                 break;
             }
             out += "\n  icon " + icon;
@@ -843,13 +942,44 @@ class Driver {
         return {};
     }
 
-    std::string Press(const std::string& name) {
+    // The click is sent, not posted: the step ends once the program has
+    // handled it, with whatever the click set going (the update run, say), so
+    // no later step can look at the window before the click took effect. A
+    // program that ends while it handles the click (killed, for instance) has
+    // taken it too. With `async` the click is posted and the step ends at
+    // once, for steps that must act while the program is busy with it.
+    std::string Press(const std::string& name, bool async) {
         HWND button = nullptr;
         const std::string error = FindButton(name, &button);
         if (!error.empty()) return error;
         BringToFront(current_);
-        PostMessageA(button, BM_CLICK, 0, 0);
+        if (async) {
+            PostMessageA(button, BM_CLICK, 0, 0);
+            return {};
+        }
+        DWORD_PTR result = 0;
+        if (SendMessageTimeoutA(button, BM_CLICK, 0, 0, SMTO_NORMAL, timeoutMs_, &result))
+            return {};
+        const std::string late =
+            "the program did not handle the click within " + Number(timeoutMs_) + " ms";
+        if (GetLastError() == ERROR_TIMEOUT) return late;
+        const DWORD start = GetTickCount();
+        while (IsWindow(button) && !OwnerEnded(button)) {
+            if (GetTickCount() - start >= timeoutMs_) return late;
+            Pump(kPollMs);
+        }
         return {};
+    }
+
+    // True when the process that owns `hwnd` is one this driver started and
+    // it has ended.
+    bool OwnerEnded(HWND hwnd) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(hwnd, &pid);
+        for (const auto& p : procs_) {
+            if (p.pid == pid) return Ended(p);
+        }
+        return false;
     }
 
     std::string Key(const std::string& name) {
@@ -897,7 +1027,8 @@ class Driver {
     // Looks for an icon where the system draws a window's small icon, in the
     // left part of its caption. The icon is tried as LoadIcon gives it, drawn
     // at the small size, and as its own small image, since the program under
-    // test may hand either to WM_SETICON.
+    // test may hand either to WM_SETICON. "missing" takes the step's whole
+    // time limit: an icon is reported missing only when it never showed.
     std::string CaptionIcon(const std::vector<std::string>& w) {
         if (!current_ || !IsWindow(current_)) return "no current window";
         const int cx = GetSystemMetrics(SM_CXSMICON), cy = GetSystemMetrics(SM_CYSMICON);
@@ -935,11 +1066,14 @@ class Driver {
             const LONG height = GetSystemMetrics(SM_CYCAPTION) + 2 * GetSystemMetrics(SM_CYFRAME);
             if (r.right > r.left + 4 * cx) r.right = r.left + 4 * cx;
             if (r.bottom > r.top + height) r.bottom = r.top + height;
-            Canvas shot(r.right - r.left, r.bottom - r.top);
-            if (CaptureScreen(r, &shot)) {
-                found = (big && IconProbe(big, cx, cy).FoundIn(shot)) ||
-                        (small && IconProbe(small, cx, cy).FoundIn(shot));
-            }
+            const IconProbe bigProbe(big, cx, cy), smallProbe(small, cx, cy);
+            found = WaitForPicture(current_, current_, RDW_FRAME | RDW_INVALIDATE, r,
+                                   [&](const Canvas& shot) {
+                                       return (big && bigProbe.FoundIn(shot)) ||
+                                                      (small && smallProbe.FoundIn(shot))
+                                                  ? 0
+                                                  : -1;
+                                   }) == 0;
         }
         if (small && module) DestroyIcon(small);
         if (module) FreeLibrary(module);
@@ -992,27 +1126,56 @@ class Driver {
         return {};
     }
 
-    std::string MakeWindow(const std::string& title) {
+    static bool RegisterOwnClass() {
         static bool registered = false;
-        HINSTANCE instance = GetModuleHandleA(nullptr);
         if (!registered) {
             WNDCLASSA wc = {};
             wc.lpfnWndProc = OwnWindowProc;
-            wc.hInstance = instance;
+            wc.hInstance = GetModuleHandleA(nullptr);
             wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
             wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
             wc.lpszClassName = kOwnWindowClass;
-            if (!RegisterClassA(&wc)) return "cannot register the window class";
-            registered = true;
+            registered = RegisterClassA(&wc) != 0;
         }
+        return registered;
+    }
+
+    std::string MakeWindow(const std::string& title) {
+        if (!RegisterOwnClass()) return "cannot register the window class";
         // Kept in a corner, away from the centred boxes and dialogs.
         const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
         HWND hwnd = CreateWindowExA(0, kOwnWindowClass, title.c_str(),
                                     WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE, sw - 240, sh - 60, 240,
-                                    60, nullptr, nullptr, instance, nullptr);
+                                    60, nullptr, nullptr, instance(), nullptr);
         if (!hwnd) return "cannot create the window";
         ownWindows_.push_back(hwnd);
         Pump(kPollMs);
+        return {};
+    }
+
+    static HINSTANCE instance() { return GetModuleHandleA(nullptr); }
+
+    // Lays a blank window of the driver's own over the current window for
+    // `ms` milliseconds, going back above every other window whenever the
+    // driver waits in a later step (while the driver answers its messages):
+    // another program's window that keeps lying over the program under test
+    // for a while.
+    std::string Cover(const std::string& ms) {
+        if (!current_ || !IsWindow(current_)) return "no current window";
+        char* end = nullptr;
+        const unsigned long lifetime = std::strtoul(ms.c_str(), &end, 10);
+        if (ms.empty() || *end || lifetime == 0) return "bad time " + ms;
+        if (!RegisterOwnClass()) return "cannot register the window class";
+        RECT r;
+        GetWindowRect(current_, &r);
+        HWND hwnd = CreateWindowExA(WS_EX_TOPMOST | WS_EX_NOACTIVATE, kOwnWindowClass, "",
+                                    WS_POPUP | WS_VISIBLE, r.left, r.top, r.right - r.left,
+                                    r.bottom - r.top, nullptr, nullptr, instance(), nullptr);
+        if (!hwnd) return "cannot create the cover";
+        SetTimer(hwnd, kCoverEndTimer, lifetime, nullptr);
+        SetTimer(hwnd, kCoverTopTimer, kPollMs, nullptr);
+        ownWindows_.push_back(hwnd);
+        UpdateWindow(hwnd);
         return {};
     }
 
@@ -1048,6 +1211,27 @@ class Driver {
         if (file == INVALID_HANDLE_VALUE)
             return "cannot open " + path + " (error " + Number(GetLastError()) + ")";
         held_.push_back({path, file});
+        return {};
+    }
+
+    // Waits until the file PATH exists: a sign from the shell harness.
+    std::string WaitFile(const std::string& path) {
+        const DWORD start = GetTickCount();
+        while (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            if (GetTickCount() - start >= timeoutMs_)
+                return "no file " + path + " within " + Number(timeoutMs_) + " ms";
+            Pump(kPollMs);
+        }
+        return {};
+    }
+
+    // Makes the empty file PATH: a sign to the shell harness.
+    std::string MakeFile(const std::string& path) {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return "cannot make " + path + " (error " + Number(GetLastError()) + ")";
+        CloseHandle(file);
         return {};
     }
 

@@ -119,3 +119,105 @@ e2e_expect_updated_tree() {
   }
   return $bad
 }
+
+# The id of the Linux process that runs the Windows program NAME (for example
+# MorivaneUpdate.exe) in this prefix (WINEPREFIX), found by the process name
+# Wine gives it (its first 15 bytes) and the prefix in its environment. Status
+# 1 when there is none.
+e2e_wine_pid() {
+  local name=${1:0:15} p
+  for p in $(pgrep -x -- "$name"); do
+    if tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+      echo "$p"
+      return 0
+    fi
+  done
+  return 1
+}
+
+# e2e_interrupt_at OUTDIR [--stop STOPPED GO] DIR EVENT FILE N
+# Starts interrupt-at.sh in the background (its messages go to
+# OUTDIR/interrupt-at.err) and waits until its watches are in place. Sets
+# E2E_INTERRUPTER to its process id; wait for it to learn whether it
+# interrupted the run. Status 1 when the watch did not start.
+e2e_interrupt_at() {
+  local outdir=$1
+  shift
+  mkdir -p "$outdir"
+  rm -f "$outdir/ready"
+  bash "$(dirname "${BASH_SOURCE[0]}")/interrupt-at.sh" "$@" "$outdir" 2>>"$outdir/interrupt-at.err" &
+  E2E_INTERRUPTER=$!
+  local _
+  for _ in $(seq 200); do
+    [ -e "$outdir/ready" ] && return 0
+    kill -0 "$E2E_INTERRUPTER" 2>/dev/null || break
+    sleep 0.05
+  done
+  echo "the watch did not start: $(cat "$outdir/interrupt-at.err")" >&2
+  return 1
+}
+
+# The state check.sh compares: the installation's listing (e2e_listing) and
+# everything under HKLM\Software\KESTRON.
+e2e_state() {
+  echo "== files"
+  e2e_listing "$1"
+  echo "== registry"
+  e2e_reg_dump
+}
+
+# e2e_kill_run OUTDIR DIR EVENT FILE N
+# Starts the update (kill-run.steps) and kills it at the N-th EVENT on FILE of
+# its run (interrupt-at.sh); the driver's results go to OUTDIR/kill. Needs
+# e2e_drive (tests/e2e/harness.sh). Status 1, with the reason on stdout,
+# when the run was not killed there.
+e2e_kill_run() {
+  local outdir=$1 dir=$2 drove=0 rc=0
+  shift 2
+  e2e_interrupt_at "$outdir" "$dir" "$@" || return 1
+  local watcher=$E2E_INTERRUPTER here
+  here=$(dirname "${BASH_SOURCE[0]}")
+  e2e_drive "$outdir/kill" "$here/kill-run.steps" "$here/kill-run.expected" || drove=1
+  # The program has ended; a watcher still waiting saw the event never come.
+  kill -0 "$watcher" 2>/dev/null && kill "$watcher" 2>/dev/null
+  wait "$watcher" || rc=$?
+  if [ "$rc" != 0 ] || [ "$drove" != 0 ]; then
+    echo "$*: not killed at the instant: $(cat "$outdir/interrupt-at.err" 2>/dev/null)"
+    return 1
+  fi
+}
+
+# Counts the entries of an update record ("Clone.rec"): prints the number of
+# originals moved aside ('A' entries) and 1 when it holds the commit ('C'),
+# else 0. Entries are kind (1 byte), row (1), two text lengths (2 + 2,
+# little-endian), the texts and a CRC-32 (4); a kill cannot cut one short
+# (each is written with one call).
+e2e_record_summary() {
+  local -a b
+  read -r -a b <<<"$(od -An -v -tu1 "$1" | tr '\n' ' ')"
+  local i=0 n=${#b[@]} asides=0 committed=0 len
+  while [ $((i + 10)) -le "$n" ]; do
+    len=$((6 + b[i + 2] + 256 * b[i + 3] + b[i + 4] + 256 * b[i + 5] + 4))
+    [ $((i + len)) -le "$n" ] || break
+    case ${b[i]} in
+      65) asides=$((asides + 1)) ;;
+      67) committed=1 ;;
+    esac
+    i=$((i + len))
+  done
+  echo "$asides $committed"
+}
+
+# e2e_expect_updated DIR NEW: the updated tree (e2e_expect_updated_tree) and
+# the registry value Version "1, 0, 0, 2". Status 1, with the reasons on
+# stderr, otherwise.
+e2e_expect_updated() {
+  local version bad=0
+  e2e_expect_updated_tree "$1" "$2" || bad=1
+  version=$(e2e_reg_value "$MORIVANE_KEY" Version) || version='(none)'
+  [ "$version" = "1, 0, 0, 2" ] || {
+    echo "FAIL: Version is '$version'" >&2
+    bad=1
+  }
+  return $bad
+}

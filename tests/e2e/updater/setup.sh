@@ -109,10 +109,5 @@ esac
   echo "at=$(printf '%q' "$at")"
   echo "dir=$(printf '%q' "$dir")"
 } >"$E2E_OUT/install.env"
-{
-  echo "== files"
-  e2e_listing "$dir"
-  echo "== registry"
-  e2e_reg_dump
-} >"$E2E_OUT/before.txt"
+e2e_state "$dir" >"$E2E_OUT/before.txt"
 echo "setup: installed $tree at $at ($dir); BootDirectory: $boot_mode $boot"
