@@ -8,8 +8,7 @@
 // one), appends one entry before each step the recovery must know about, and
 // makes every entry durable before that step is taken (write-ahead):
 //
-//   begin      before the first original is moved (until then a run has
-//              made at most "Clone.tmp", which the next run overwrites);
+//   begin      the run's first step, before it makes "Clone.tmp";
 //   aside      before the original of one row of the file table is moved to
 //              its aside name ("Clone<n>.bak");
 //   commit     once all five new files are in place and durable, before the

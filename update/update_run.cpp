@@ -159,6 +159,12 @@ int RunUpdate(const UpdateContext& context, const std::string& bootPath,
     // note of where an original is. Start-up recovers it first.
     UpdateRecordWriter record(context.files, installDirectory, paths.rowNames);
     if (context.files.Exists(paths.record)) return finish(IDS_UPDATE_FAILED);
+    // The record is the run's first file: held open from here to the end,
+    // it tells another updater that a run is going on, and every file the
+    // run makes after it (the temporary file first) is one the next start
+    // knows to clear away. A directory that cannot take it cannot take the
+    // temporary file either.
+    if (!record.Begin()) return finish(IDS_TEMP_CREATE_FAILED);
     Replacement replacement(context.files, paths, record);
 
     for (int row = 0; row < static_cast<int>(paths.targets.size()); ++row) {
@@ -172,14 +178,6 @@ int RunUpdate(const UpdateContext& context, const std::string& bootPath,
         if (checkSums && SumOfFile(context.files, paths.temporary) != context.sums[row].newFile) {
             replacement.RollBack();
             return finish(IDS_UPDATE_FAILED);
-        }
-        // The record begins before the first original is moved. Until then
-        // an interruption leaves at most "Clone.tmp", which the next run
-        // overwrites. A directory that took the temporary file but not the
-        // record is short of space like one that took neither.
-        if (row == 0 && !record.Begin()) {
-            context.files.Delete(paths.temporary);
-            return finish(IDS_TEMP_CREATE_FAILED);
         }
         if (!replacement.Replace(row)) {
             replacement.RollBack();
