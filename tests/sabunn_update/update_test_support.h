@@ -28,6 +28,8 @@
 #include <string>
 #include <vector>
 
+#include "update/product.h"
+
 namespace morivane::updatetest {
 
 namespace fs = std::filesystem;
@@ -38,12 +40,26 @@ inline constexpr const char* kSabunn = SABUNN_PATH;
 
 // 1998-10-15 15:00:00 UTC, the access and modification time every replaced
 // file carries.
-inline constexpr std::int64_t kStamp = 908463600;
+inline constexpr std::int64_t kStamp = kUpdateTimestamp;
 
-// The five files of an installation, as relative POSIX paths, in run order.
-inline const std::vector<std::string> kFiveFiles = {
-    "Morivane.exe", "dat/Iobjectc.til", "dat/Iobjecto.til", "dat/Iobjecte.til", "dat/Iobjecth.til"};
-inline const int kPayloadIds[] = {130, 137, 138, 139, 140};
+// The five files of the demo installation, as relative POSIX paths, in run
+// order: its executable Morivane.exe, then the data files of the file table.
+inline const std::vector<std::string> kFiveFiles = [] {
+    std::vector<std::string> files;
+    for (const UpdateFile& file : kUpdateFiles) {
+        std::string path = file.relativePath != nullptr ? file.relativePath : "Morivane.exe";
+        for (char& c : path) {
+            if (c == '\\') c = '/';
+        }
+        files.push_back(path);
+    }
+    return files;
+}();
+inline const std::vector<int> kPayloadIds = [] {
+    std::vector<int> ids;
+    for (const UpdateFile& file : kUpdateFiles) ids.push_back(file.payloadId);
+    return ids;
+}();
 
 inline std::string Slurp(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

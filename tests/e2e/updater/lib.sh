@@ -10,10 +10,27 @@
 
 # The registry key of the product.
 MORIVANE_KEY='HKLM\Software\KESTRON\Morivane'
-# The five files the update rewrites, relative to the installation directory.
-MORIVANE_FILES=(Morivane.exe dat/Iobjectc.til dat/Iobjecto.til dat/Iobjecte.til dat/Iobjecth.til)
+# The five files the update rewrites, relative to the installation directory,
+# in the order of the run: the demo's executable, then the data files as the
+# one list of them (update/update_files.def) names them.
+MORIVANE_FILES=(Morivane.exe)
+while IFS= read -r f; do MORIVANE_FILES+=("$f"); done < <(
+  sed -n 's/^MORIVANE_UPDATE_FILE([0-9]*, *"\(.*\)")$/\1/p' \
+    "$(dirname "${BASH_SOURCE[0]}")/../../../update/update_files.def" | sed 's|\\\\|/|g')
+[ ${#MORIVANE_FILES[@]} = 5 ] || { echo "lib.sh: the file table does not read as five files" >&2; exit 2; }
 # 1998-10-15 15:00:00 UTC, the time stamp of every replaced file.
 MORIVANE_STAMP=908463600
+
+# What the installation DIR holds besides the five files and their folders,
+# one path a line.
+morivane_others() {
+  local keep=() f
+  for f in "${MORIVANE_FILES[@]}"; do
+    keep+=(-e "$f")
+    [ "${f%/*}" = "$f" ] || keep+=(-e "${f%/*}")
+  done
+  (cd "$1" && find . -mindepth 1 | sed 's|^\./||' | sort | grep -vxF "${keep[@]}" || true)
+}
 
 e2e_fail() {
   echo "FAIL: $*" >&2
@@ -110,9 +127,7 @@ e2e_expect_updated_tree() {
       bad=1
     }
   done
-  extra=$(cd "$dir" && find . -mindepth 1 | sed 's|^\./||' | sort |
-    grep -vxF -e dat -e Morivane.exe -e dat/Iobjectc.til -e dat/Iobjecto.til \
-      -e dat/Iobjecte.til -e dat/Iobjecth.til || true)
+  extra=$(morivane_others "$dir")
   [ -z "$extra" ] || {
     echo "FAIL: left in the installation besides the five files: $extra" >&2
     bad=1
