@@ -1,6 +1,6 @@
 // The console report of Google Benchmark that also keeps each run's figures,
 // so that a benchmark can print ratios between runs of the same process once
-// they are all done.
+// they are all done, and the main function that uses it.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -33,5 +33,18 @@ class RecordingReporter : public benchmark::ConsoleReporter {
 
     std::map<std::string, Figures> figures;  // by benchmark name
 };
+
+// The body of a benchmark's main: runs the benchmarks the command line
+// selects, then hands their figures to `summarise`. Returns the exit code.
+template <typename Summarise>
+int RunBenchmarks(int argc, char** argv, Summarise summarise) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RecordingReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    summarise(reporter.figures);
+    return 0;
+}
 
 }  // namespace morivane::bench

@@ -238,11 +238,5 @@ void PrintSummary(const std::map<std::string, RecordingReporter::Figures>& runs)
 }  // namespace morivane::bench
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    morivane::bench::RecordingReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    morivane::bench::PrintSummary(reporter.figures);
-    return 0;
+    return morivane::bench::RunBenchmarks(argc, argv, &morivane::bench::PrintSummary);
 }

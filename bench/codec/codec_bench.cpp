@@ -187,12 +187,8 @@ void PrintSizeSummary() {
 }  // namespace morivane::bench
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    morivane::bench::RecordingReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    morivane::bench::PrintDecodeSummary(reporter.figures);
-    morivane::bench::PrintSizeSummary();
-    return 0;
+    return morivane::bench::RunBenchmarks(argc, argv, [](const auto& figures) {
+        morivane::bench::PrintDecodeSummary(figures);
+        morivane::bench::PrintSizeSummary();
+    });
 }
