@@ -1,8 +1,11 @@
 #include "decode/hf.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 
+#include "decode/bit_window.h"
 #include "decode/lzss.h"
 
 namespace morivane {
@@ -76,6 +79,89 @@ DecodeStatus BuildTree(const std::uint8_t* lengths, const std::uint8_t* table,
     return DecodeStatus::Ok;
 }
 
+// The first `bits` bits of the coded data index a table that resolves every
+// code of at most that length in one step. An entry holds the byte value in
+// bits 8..15 and the code's length in bits 0..7; 0 means that the prefix
+// leads to a longer code or into an unassigned branch, which the tree walk
+// settles bit by bit.
+constexpr int kMaxTableBits = 11;
+struct LookupTable {
+    int bits = 1;
+    std::array<std::uint16_t, 1u << kMaxTableBits> entries{};
+};
+
+void FillFromNode(const Tree& tree, std::int32_t node, int depth, std::uint32_t prefix,
+                  LookupTable& table) {
+    for (std::uint32_t bit = 0; bit < 2; ++bit) {
+        const std::int32_t entry = tree[bit][node];
+        const int length = depth + 1;
+        const std::uint32_t code = (prefix << 1) | bit;
+        if (entry < 0) {
+            const int spare = table.bits - length;
+            const auto value = static_cast<std::uint16_t>(((entry & 0xFF) << 8) | length);
+            std::fill_n(table.entries.begin() + (code << spare), 1u << spare, value);
+        } else if (entry != kUnassigned && length < table.bits) {
+            FillFromNode(tree, entry, length, code, table);
+        }
+    }
+}
+
+// Sized to the longest code, up to kMaxTableBits, so that small blocks build
+// small tables.
+void BuildLookupTable(const Tree& tree, int longestCode, LookupTable& table) {
+    table.bits = std::clamp(longestCode, 1, kMaxTableBits);
+    std::fill_n(table.entries.begin(), 1u << table.bits, std::uint16_t{0});
+    FillFromNode(tree, 0, 0, 0, table);
+}
+
+// Decodes one byte by walking the tree from the root, one bit at a time.
+DecodeStatus WalkTree(const Tree& tree, BitCursor& in, std::uint8_t* out) {
+    std::int32_t node = 0;
+    do {
+        if (in.Left() == 0) return DecodeStatus::HfCodedDataExhausted;
+        const auto bit = static_cast<std::size_t>(in.Window() >> 63);
+        in.Skip(1);
+        node = tree[bit][node];
+        if (node == kUnassigned) return DecodeStatus::HfUnassignedCode;
+    } while (node >= 0);
+    *out = static_cast<std::uint8_t>(node & 0xFF);
+    return DecodeStatus::Ok;
+}
+
+// Decodes `count` bytes of one block's coded data. A window of 57 bits holds
+// 57 / table bits whole codes that the table resolves; a code the table does
+// not resolve, or one that would need bits past the end of the data, is
+// walked instead, so every outcome is the walk's.
+DecodeStatus DecodeBlock(const Tree& tree, const LookupTable& table, BitCursor in,
+                         std::uint8_t* out, std::uint32_t count) {
+    const unsigned shift = 64 - static_cast<unsigned>(table.bits);
+    const std::uint32_t codesPerWindow = 57 / static_cast<std::uint32_t>(table.bits);
+    std::uint32_t i = 0;
+    while (i < count) {
+        std::uint64_t window = in.Window();
+        const std::uint64_t left = in.Left();
+        std::uint64_t used = 0;
+        const std::uint32_t group = std::min<std::uint32_t>(codesPerWindow, count - i);
+        std::uint32_t c = 0;
+        for (; c < group; ++c) {
+            const std::uint16_t entry = table.entries[window >> shift];
+            const unsigned length = entry & 0xFF;
+            if (length == 0 || length > left - used) break;
+            out[i + c] = static_cast<std::uint8_t>(entry >> 8);
+            window <<= length;
+            used += length;
+        }
+        i += c;
+        in.Skip(used);
+        if (c < group) {
+            const DecodeStatus walked = WalkTree(tree, in, out + i);
+            if (walked != DecodeStatus::Ok) return walked;
+            ++i;
+        }
+    }
+    return DecodeStatus::Ok;
+}
+
 }  // namespace
 
 bool IsHfContainer(ByteSpan data) {
@@ -101,7 +187,11 @@ ByteBuffer HfUnpack(ByteSpan container, DecodeStatus* status) {
     }
     if (unpacked > 0x7FFFFFFF) return Fail(status, DecodeStatus::OutOfMemory);
 
-    ByteBuffer out = ByteBuffer::Allocate(static_cast<std::int32_t>(unpacked));
+    // Every byte of the output is written before it is returned (the blocks
+    // must add up to exactly the unpacked size), so it need not be zeroed.
+    auto* block = static_cast<std::uint8_t*>(
+        std::malloc(unpacked > 0 ? static_cast<std::size_t>(unpacked) : 1));
+    ByteBuffer out = ByteBuffer::Adopt(block, static_cast<std::int32_t>(unpacked));
     if (!out) return Fail(status, DecodeStatus::OutOfMemory);
 
     const std::uint8_t* const base = container.data();
@@ -109,6 +199,7 @@ ByteBuffer HfUnpack(ByteSpan container, DecodeStatus* status) {
     std::uint64_t total = 0;
     std::uint8_t* write = out.data();
     Tree tree;
+    LookupTable lookup;
 
     do {
         if (size - offset < kHfBlockHeaderSize) return Fail(status, DecodeStatus::HfBlockPastEnd);
@@ -128,7 +219,11 @@ ByteBuffer HfUnpack(ByteSpan container, DecodeStatus* status) {
                 return Fail(status, DecodeStatus::HfBlockPastEnd);
             const std::uint8_t* lengths = base + offset;
             std::uint64_t codeBits = 0;
-            for (int s = 0; s < 256; ++s) codeBits += lengths[s];
+            int longestCode = 0;
+            for (int s = 0; s < 256; ++s) {
+                codeBits += lengths[s];
+                longestCode = std::max<int>(longestCode, lengths[s]);
+            }
             const std::uint64_t tableBytes = (codeBits + 7) / 8;
             offset += kHfCodeLengthsSize;
             if (size - offset < tableBytes) return Fail(status, DecodeStatus::HfBlockPastEnd);
@@ -139,20 +234,12 @@ ByteBuffer HfUnpack(ByteSpan container, DecodeStatus* status) {
 
             const DecodeStatus built = BuildTree(lengths, table, table + tableBytes, tree);
             if (built != DecodeStatus::Ok) return Fail(status, built);
+            BuildLookupTable(tree, longestCode, lookup);
 
-            // Each byte walks the tree from the root until it reaches a leaf.
             // The reader stops at the end of this block's coded data.
-            BitReader reader(base + offset, base + offset + dataBytes);
-            for (std::uint32_t i = 0; i < produced; ++i) {
-                std::int32_t node = 0;
-                do {
-                    int bit = 0;
-                    if (!reader.Next(&bit)) return Fail(status, DecodeStatus::HfCodedDataExhausted);
-                    node = tree[bit][node];
-                    if (node == kUnassigned) return Fail(status, DecodeStatus::HfUnassignedCode);
-                } while (node >= 0);
-                write[i] = static_cast<std::uint8_t>(node & 0xFF);
-            }
+            const BitCursor coded(base + offset, static_cast<std::size_t>(dataBytes));
+            const DecodeStatus decoded = DecodeBlock(tree, lookup, coded, write, produced);
+            if (decoded != DecodeStatus::Ok) return Fail(status, decoded);
             offset += dataBytes;
         }
         write += produced;

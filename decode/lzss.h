@@ -32,8 +32,8 @@ inline constexpr int kLzssMaxMatch = 17;
 // LzssTruncated when the input ends before the End token, LzssUnwrittenCopy
 // when a match reads a window position this stream has not written yet,
 // LzssNothingProduced when the stream holds no byte at all, OutOfMemory when a
-// buffer cannot be had. Each call has its own zeroed window, so expansions are
-// independent and may run on several threads. Never reads outside `input`.
+// buffer cannot be had. The window is this call's own output, so expansions
+// are independent and may run on several threads. Never reads outside `input`.
 ByteBuffer LzssExpand(ByteSpan input, DecodeStatus* status = nullptr);
 
 }  // namespace morivane

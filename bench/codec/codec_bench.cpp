@@ -1,14 +1,20 @@
 // Codec benchmark: LZSS encoding with the optimal and the greedy parse,
-// LZSS expansion, and both payload stages, on generated 1.5 MB scripts.
-// Sizes are compared within the same run: the summary prints the optimal
+// LZSS expansion, the Huffman stage and both payload stages, on generated
+// 1.5 MB scripts. Everything is compared within the same run: the summaries
+// print each decoder's speed-up over the reference decoder and the optimal
 // parse's size as a fraction of the greedy parse's.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <map>
+#include <string>
+#include <utility>
 
 #include "bench/codec/script_gen.h"
+#include "bench/recording_reporter.h"
 #include "decode/hf.h"
 #include "decode/lzss.h"
+#include "tests/support/reference_decode.h"
 #include "tools/encode/hf_encode.h"
 #include "tools/encode/lzss_encode.h"
 #include "tools/encode/payload.h"
@@ -53,19 +59,73 @@ void BM_LzssEncodeGreedy(benchmark::State& state) {
     Encode(state, LzssParse::Greedy);
 }
 
-void BM_LzssDecode(benchmark::State& state) {
-    const auto& script = Script(static_cast<std::size_t>(state.range(0)));
-    const auto stream = LzssCompress(script);
+// The decoders and the reference decoders on the same inputs: the LZSS
+// stream alone, the Huffman stage alone, and both stages from the payload.
+// Throughput counts bytes of script (for the Huffman stage: of LZSS stream)
+// per second of CPU time.
+using Decoder = ByteBuffer (*)(ByteSpan, DecodeStatus*);
+
+enum class Stage { Lzss, Hf, Payload };
+
+struct StageInput {
+    std::vector<std::uint8_t> input;
+    std::size_t outputSize;
+};
+
+const StageInput& InputFor(Stage stage, std::size_t i) {
+    static std::map<std::pair<Stage, std::size_t>, StageInput> inputs;
+    auto found = inputs.find({stage, i});
+    if (found != inputs.end()) return found->second;
+    const auto& script = Script(i);
+    StageInput made;
+    switch (stage) {
+        case Stage::Lzss:
+            made = {LzssCompress(script), script.size()};
+            break;
+        case Stage::Hf: {
+            // The payload's container; what it holds is the LZSS stream.
+            auto payload = PackPayload(script);
+            const auto stream = static_cast<std::size_t>(HfUnpackedSize(payload));
+            made = {std::move(payload), stream};
+            break;
+        }
+        case Stage::Payload:
+            made = {PackPayload(script), script.size()};
+    }
+    return inputs.emplace(std::make_pair(stage, i), std::move(made)).first->second;
+}
+
+void Decode(benchmark::State& state, Stage stage, Decoder decoder) {
+    const StageInput& in = InputFor(stage, static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
-        const ByteBuffer out = LzssExpand(stream);
-        if (!out || static_cast<std::size_t>(out.size()) != script.size()) {
-            state.SkipWithError("expansion failed");
+        DecodeStatus status = DecodeStatus::Ok;
+        const ByteBuffer out = decoder(in.input, &status);
+        if (!out || static_cast<std::size_t>(out.size()) != in.outputSize) {
+            state.SkipWithError(DecodeStatusName(status));
             break;
         }
         benchmark::DoNotOptimize(out.data());
     }
-    // Throughput counts the bytes produced.
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * script.size()));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * in.outputSize));
+}
+
+void BM_LzssDecode(benchmark::State& state) {
+    Decode(state, Stage::Lzss, &LzssExpand);
+}
+void BM_LzssDecodeReference(benchmark::State& state) {
+    Decode(state, Stage::Lzss, &reference::LzssExpand);
+}
+void BM_HfDecode(benchmark::State& state) {
+    Decode(state, Stage::Hf, &HfUnpack);
+}
+void BM_HfDecodeReference(benchmark::State& state) {
+    Decode(state, Stage::Hf, &reference::HfUnpack);
+}
+void BM_PayloadUnpack(benchmark::State& state) {
+    Decode(state, Stage::Payload, &HfLzssUnpack);
+}
+void BM_PayloadUnpackReference(benchmark::State& state) {
+    Decode(state, Stage::Payload, &reference::HfLzssUnpack);
 }
 
 void BM_PayloadPack(benchmark::State& state) {
@@ -80,25 +140,32 @@ void BM_PayloadPack(benchmark::State& state) {
     state.counters["out_bytes"] = static_cast<double>(size);
 }
 
-void BM_PayloadUnpack(benchmark::State& state) {
-    const auto& script = Script(static_cast<std::size_t>(state.range(0)));
-    const auto payload = PackPayload(script);
-    for (auto _ : state) {
-        const ByteBuffer out = HfLzssUnpack(payload);
-        if (!out || static_cast<std::size_t>(out.size()) != script.size()) {
-            state.SkipWithError("unpacking failed");
-            break;
-        }
-        benchmark::DoNotOptimize(out.data());
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * script.size()));
-}
-
 BENCHMARK(BM_LzssEncodeOptimal)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LzssEncodeGreedy)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LzssDecode)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PayloadPack)->Arg(0)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PayloadUnpack)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LzssDecode)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LzssDecodeReference)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HfDecode)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HfDecodeReference)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PayloadUnpack)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PayloadUnpackReference)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+// Each decoder's throughput beside its reference's, measured in this run.
+void PrintDecodeSummary(const std::map<std::string, RecordingReporter::Figures>& runs) {
+    std::printf("\nDecoding, MB/s of output per CPU second (decoder / reference = speed-up):\n");
+    for (const char* stage : {"BM_LzssDecode", "BM_HfDecode", "BM_PayloadUnpack"}) {
+        for (std::size_t i = 0; i < std::size(kSeeds); ++i) {
+            const std::string arg = "/" + std::to_string(i);
+            const auto fast = runs.find(stage + arg);
+            const auto slow = runs.find(std::string(stage) + "Reference" + arg);
+            if (fast == runs.end() || slow == runs.end()) continue;
+            const double fastRate = fast->second.bytesPerSecond;
+            const double slowRate = slow->second.bytesPerSecond;
+            std::printf("  %-17s script %zu: %8.1f / %7.1f MB/s = %5.2fx\n", stage + 3, i,
+                        fastRate / 1e6, slowRate / 1e6, fastRate / slowRate);
+        }
+    }
+}
 
 // Sizes do not depend on timing, so they are printed once, after the runs.
 void PrintSizeSummary() {
@@ -120,10 +187,8 @@ void PrintSizeSummary() {
 }  // namespace morivane::bench
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    morivane::bench::PrintSizeSummary();
-    return 0;
+    return morivane::bench::RunBenchmarks(argc, argv, [](const auto& figures) {
+        morivane::bench::PrintDecodeSummary(figures);
+        morivane::bench::PrintSizeSummary();
+    });
 }

@@ -3,11 +3,12 @@
 // content resembles what an updated executable and its data tables carry.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
 
-#include "decode/bytes.h"
+#include "patch/sabunn_script.h"
 
 namespace morivane::bench {
 
@@ -41,37 +42,18 @@ class ScriptGenerator {
         std::vector<std::int16_t> runs;
         std::vector<std::uint32_t> offsets;
         std::uint32_t left = units;
-        std::uint32_t newUnits = 0;
         std::uint32_t oldUnit = 0;
         while (left > 0) {
             const std::int16_t copy = static_cast<std::int16_t>(1 + Below(300));
             runs.push_back(copy);
             oldUnit += Below(400);
             offsets.push_back(oldUnit * kUnit + (Below(8) == 0 ? 16 : 0));
-            newUnits += static_cast<std::uint32_t>(copy);
             const std::uint32_t literal = std::min<std::uint32_t>(left, 1 + Below(600));
             runs.push_back(static_cast<std::int16_t>(-static_cast<std::int32_t>(literal)));
             left -= literal;
-            newUnits += literal;
         }
 
-        std::vector<std::uint8_t> script(20 + 2 * runs.size() + 4 * offsets.size());
-        StoreLe32(script.data(), newUnits);
-        StoreLe32(script.data() + 4, kUnit);
-        StoreLe32(script.data() + 8, static_cast<std::uint32_t>(runs.size()));
-        StoreLe32(script.data() + 12, static_cast<std::uint32_t>(offsets.size()));
-        StoreLe32(script.data() + 16, units);
-        std::uint8_t* p = script.data() + 20;
-        for (std::int16_t r : runs) {
-            StoreLe16(p, static_cast<std::uint16_t>(r));
-            p += 2;
-        }
-        for (std::uint32_t o : offsets) {
-            StoreLe32(p, o);
-            p += 4;
-        }
-        script.insert(script.end(), pool.begin(), pool.end());
-        return script;
+        return EncodeScript(static_cast<std::int32_t>(kUnit), runs, offsets, pool);
     }
 
   private:

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <new>
 
 namespace morivane {
@@ -65,41 +66,76 @@ class PosixInputFile final : public InputFile {
     FILE* file_;
 };
 
+// Writes are gathered in a buffer of the file's own and reach stdio, which is
+// then unbuffered, one full buffer at a time. The patcher writes one request
+// per run, and scripts with small units have tens of thousands of runs of a
+// few bytes: a copy into the buffer costs far less than stdio's per-call
+// locking and bookkeeping. Without the buffer (it could not be had) stdio
+// buffers as usual.
 class PosixOutputFile final : public OutputFile {
   public:
     PosixOutputFile(FILE* file, std::size_t bufferSize) : file_(file) {
-        // stdio keeps a pointer to the buffer until fclose, which the
-        // destructor and Close always reach before the buffer is freed.
         if (bufferSize > 0) buffer_.reset(new (std::nothrow) char[bufferSize]);
-        if (buffer_ != nullptr) setvbuf(file_, buffer_.get(), _IOFBF, bufferSize);
+        if (buffer_ != nullptr && setvbuf(file_, nullptr, _IONBF, 0) == 0) {
+            capacity_ = bufferSize;
+        }
     }
     ~PosixOutputFile() override {
-        if (file_ != nullptr) fclose(file_);
+        if (file_ == nullptr) return;
+        Flush();
+        fclose(file_);
     }
 
     std::size_t Write(const void* buffer, std::size_t size, std::size_t count) override {
         if (file_ == nullptr || size == 0 || count == 0) return 0;
+        if (count <= (capacity_ - used_) / size) {
+            std::memcpy(buffer_.get() + used_, buffer, size * count);
+            used_ += size * count;
+            return count;
+        }
+        // What is buffered goes first, so that the file keeps the order of
+        // the writes; a failed flush loses it, and this write reports nothing.
+        if (!Flush()) return 0;
+        if (count < capacity_ / size) {
+            std::memcpy(buffer_.get(), buffer, size * count);
+            used_ = size * count;
+            return count;
+        }
         return fwrite(buffer, size, count, file_);
     }
     bool Close() override {
         if (file_ == nullptr) return false;
         BeforeMutation();
+        const bool flushed = Flush();
         // A write error earlier in the file's life lost data just as surely
         // as a failed final flush does.
-        const bool failedBefore = ferror(file_) != 0;
+        const bool failedBefore = ferror(file_) != 0 || lost_;
         const bool closed = fclose(file_) == 0;
         file_ = nullptr;
-        return closed && !failedBefore;
+        return flushed && closed && !failedBefore;
     }
     bool Sync() override {
         if (file_ == nullptr) return false;
         BeforeMutation();
-        return fflush(file_) == 0 && ferror(file_) == 0 && fsync(fileno(file_)) == 0;
+        return Flush() && fflush(file_) == 0 && ferror(file_) == 0 && fsync(fileno(file_)) == 0;
     }
 
   private:
+    // Hands the buffered bytes to stdio; false (and remembered) when they
+    // could not all be written.
+    bool Flush() {
+        if (used_ == 0) return true;
+        const bool written = fwrite(buffer_.get(), 1, used_, file_) == used_;
+        used_ = 0;
+        if (!written) lost_ = true;
+        return written;
+    }
+
     FILE* file_;
     std::unique_ptr<char[]> buffer_;
+    std::size_t capacity_ = 0;
+    std::size_t used_ = 0;
+    bool lost_ = false;  // buffered bytes that could not be written
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The FileSystem seam on POSIX systems, with the C library's streams for the
-// two files the patcher uses. Paths are passed to the system as they are.
-// Output files' Sync is fflush and fsync.
+// two files the patcher uses (output files with a buffer of their own). Paths
+// are passed to the system as they are. Output files' Sync is a flush and
+// fsync.
 //
 // For the interruption tests, MORIVANE_TEST_KILL_AT_OPERATION=N in the
 // environment makes the process kill itself with SIGKILL just before its N-th
@@ -15,8 +16,9 @@ namespace morivane {
 
 class PosixFileSystem : public FileSystem {
   public:
-    // Output files get a stdio buffer of `writeBuffer` bytes, so that the
-    // patcher's one write per run costs few system calls.
+    // Output files gather writes in a buffer of `writeBuffer` bytes, so that
+    // the patcher's one write per run costs neither a system call nor stdio's
+    // per-call work; a write larger than the buffer goes straight through.
     explicit PosixFileSystem(std::size_t writeBuffer = kDefaultWriteBuffer)
         : writeBuffer_(writeBuffer) {}
 

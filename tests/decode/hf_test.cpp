@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "tests/decode/bit_writer.h"
+#include "tests/support/bit_writer.h"
 
 namespace morivane {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/decode/bit_writer.h"
+#include "tests/support/bit_writer.h"
 
 namespace morivane {
 namespace {

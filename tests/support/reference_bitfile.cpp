@@ -1,9 +1,9 @@
-#include "decode/bitfile.h"
+#include "tests/support/reference_bitfile.h"
 
 #include <cstdlib>
 #include <new>
 
-namespace morivane {
+namespace morivane::reference {
 
 namespace {
 // A sink grows in fixed steps rather than by doubling: the streams it serves
@@ -61,4 +61,4 @@ void DiscardBitFile(BitFile* f) {
     delete f;
 }
 
-}  // namespace morivane
+}  // namespace morivane::reference

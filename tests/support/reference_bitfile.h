@@ -1,13 +1,14 @@
 // BitFile: a memory buffer read bit by bit, most significant bit first (a
 // source), or filled byte by byte into a heap block that grows as needed (a
-// sink). One record type serves both roles.
+// sink). One record type serves both roles. Only the reference decoders
+// (reference_decode.h) use it: the product's decoders read whole words.
 #pragma once
 
 #include <cstdint>
 
 #include "decode/bytes.h"
 
-namespace morivane {
+namespace morivane::reference {
 
 struct BitFile {
     std::uint8_t* base;      // first byte; a sink's base moves when it grows
@@ -75,4 +76,4 @@ void FreeBitFile(BitFile* f);
 // paths). Accepts null.
 void DiscardBitFile(BitFile* f);
 
-}  // namespace morivane
+}  // namespace morivane::reference
