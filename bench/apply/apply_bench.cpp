@@ -20,7 +20,7 @@
 
 #include "bench/recording_reporter.h"
 #include "patch/diff_patcher.h"
-#include "patch/memory_payload_store.h"
+#include "platform/memory_payload_store.h"
 #include "patch/sabunn_script.h"
 #include "platform/posix/posix_file_system.h"
 #include "tools/encode/payload.h"
