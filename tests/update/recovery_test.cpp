@@ -1,11 +1,16 @@
 // Interrupted update runs: the record, the recovery at the next start, and
-// every instant at which a run (or a recovery) can stop, over the in-memory
-// file system.
+// every disk a power cut (or a killed process) can leave during a run or
+// during a recovery, over the in-memory file system and its durability model.
 #include "update/update_record.h"
 
 #include <gtest/gtest.h>
 
-#include "tests/update/fake_file_system.h"
+#include <deque>
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "tests/support/memory_file_system.h"
 #include "tests/update/fake_system.h"
 #include "tests/update/installation_layout.h"
 #include "update/update_run.h"
@@ -14,20 +19,55 @@
 namespace morivane {
 namespace {
 
-using testing::FakeFileSystem;
+using testing::DiskImage;
 using testing::FakeSystem;
 using testing::FakeVersionResource;
+using testing::FileState;
 using testing::kDir;
 using testing::kExe;
 using testing::kIds;
 using testing::kKey;
 using testing::kOriginalTime;
 using testing::kTargets;
+using testing::MemoryFileSystem;
 using testing::Original;
+using testing::Volume;
 
 const std::string kRecord = kDir + "Clone.rec";
+const std::string kTemp = kDir + "Clone.tmp";
 std::string NewContent(std::size_t row) {
     return "new " + std::to_string(kIds[row]) + " from [" + Original(row) + "]";
+}
+
+// Morivane 1.0.0.1 as installed: a read-only executable, every file with
+// its own time.
+DiskImage OldTree() {
+    DiskImage tree;
+    for (std::size_t row = 0; row < kTargets.size(); ++row) {
+        tree[kTargets[row]] = FileState{Original(row), row == 0, kOriginalTime};
+    }
+    return tree;
+}
+
+// The installation as a finished run leaves it.
+DiskImage NewTree() {
+    DiskImage tree;
+    for (std::size_t row = 0; row < kTargets.size(); ++row) {
+        tree[kTargets[row]] = FileState{NewContent(row), false, kUpdateTimestamp};
+    }
+    return tree;
+}
+
+std::string Describe(const DiskImage& disk) {
+    std::string text;
+    for (const auto& [path, file] : disk) {
+        text += "  " + path + ": \"" + file.content.substr(0, 40) + "\"" +
+                (file.content.size() > 40 ? "..." : "") + " (" +
+                std::to_string(file.content.size()) + " bytes" +
+                (file.readOnly ? ", read-only" : "") +
+                (file.time ? ", time " + std::to_string(*file.time) : "") + ")\n";
+    }
+    return text;
 }
 
 struct NullView : UpdateView {
@@ -37,26 +77,16 @@ struct NullView : UpdateView {
     void EndWaitCursor() override {}
 };
 
-// What the files looked like at one instant: the file table, and for each
-// file open for writing how much of it had been synced.
-struct Instant {
-    std::map<std::string, FakeFileSystem::File> files;
-    std::map<std::string, std::size_t> writing;
-};
-
-// Morivane 1.0.0.1 (read-only executable) on a fake system whose executable
-// reports 1, 0, 0, 2 once it holds the new content.
+// An installation on a fake system whose executable reports 1, 0, 0, 2 once
+// it holds the new content.
 struct Installation {
     FakeSystem system;
-    FakeFileSystem files;
+    MemoryFileSystem files;
     std::unique_ptr<HostEnvironment> host;
     int failingPayload = 0;  // the patch of this payload fails with 12
 
-    Installation() {
-        for (std::size_t row = 0; row < kTargets.size(); ++row) {
-            files.Put(kTargets[row], Original(row), row == 0);
-            files.files[kTargets[row]].time = kOriginalTime;
-        }
+    explicit Installation(const DiskImage& disk = OldTree()) {
+        files.Load(disk);
         system.PutString(kKey, "BootDirectory", kExe);
         system.versionOf = [this](const std::string& path) -> std::optional<FakeVersionResource> {
             if (!files.Has(path)) return std::nullopt;
@@ -90,221 +120,236 @@ struct Installation {
             host.get()};
         return RunUpdate(context, kExe, kDir, view);
     }
+    RecoveryResult Recover() { return RecoverInterruptedUpdate(files, kDir, host.get()); }
 
-    // Every instant of a run, just before each of its changing operations,
-    // and the state after its end.
-    std::vector<Instant> RecordInstants(const std::function<void()>& what) {
-        std::vector<Instant> instants;
-        files.beforeMutation = [&] { instants.push_back({files.files, files.writing}); };
+    // The volume just before each changing operation of `what`, and after
+    // its end.
+    std::vector<Volume> RecordInstants(const std::function<void()>& what) {
+        std::vector<Volume> instants;
+        files.beforeMutation = [&] { instants.push_back(files.volume()); };
         what();
         files.beforeMutation = nullptr;
-        instants.push_back({files.files, files.writing});
+        instants.push_back(files.volume());
         return instants;
     }
 
     std::vector<std::string> Leftovers() const {
         std::vector<std::string> left;
-        for (const auto& [path, file] : files.files) {
+        for (const auto& [path, file] : files.Image()) {
             if (path.find("Clone") != std::string::npos) left.push_back(path);
         }
         return left;
     }
     bool VersionWritten() const { return system.Find(kKey, "Version") != nullptr; }
-
-    // The installation as it was before any run: contents, the executable's
-    // read-only attribute, the times; nothing else.
-    bool IsOriginal() const {
-        if (files.files.size() != kTargets.size()) return false;
-        for (std::size_t row = 0; row < kTargets.size(); ++row) {
-            if (!files.Has(kTargets[row])) return false;
-            const auto& f = files.At(kTargets[row]);
-            if (f.content != Original(row) || f.readOnly != (row == 0) ||
-                f.time != std::optional<std::int64_t>(kOriginalTime)) {
-                return false;
-            }
-        }
-        return true;
-    }
-    // The installation as a finished run leaves it.
-    bool IsUpdated() const {
-        if (files.files.size() != kTargets.size()) return false;
-        for (std::size_t row = 0; row < kTargets.size(); ++row) {
-            if (!files.Has(kTargets[row])) return false;
-            const auto& f = files.At(kTargets[row]);
-            if (f.content != NewContent(row) || f.readOnly ||
-                f.time != std::optional<std::int64_t>(kUpdateTimestamp)) {
-                return false;
-            }
-        }
-        return true;
-    }
+    bool IsOriginal() const { return files.Image() == OldTree(); }
+    bool IsUpdated() const { return files.Image() == NewTree(); }
 };
 
-// The file table a crash at `instant` can leave: every file open for writing
-// keeps between its synced length and all it was given; the record keeps
-// `recordLength` bytes, the others only what was synced.
-std::map<std::string, FakeFileSystem::File> CrashState(const Instant& instant,
-                                                       std::size_t recordLength) {
-    auto files = instant.files;
-    for (const auto& [path, synced] : instant.writing) {
-        auto it = files.find(path);
-        if (it == files.end()) continue;
-        it->second.content.resize(path == kRecord ? recordLength : synced);
-    }
-    return files;
-}
+enum class Tree { kOld, kNew };
 
-// The record lengths a crash at `instant` can leave: from what was synced to
-// all that was written, byte by byte.
-std::pair<std::size_t, std::size_t> RecordLengths(const Instant& instant) {
-    auto open = instant.writing.find(kRecord);
-    auto file = instant.files.find(kRecord);
-    if (file == instant.files.end()) return {0, 0};
-    if (open == instant.writing.end())
-        return {file->second.content.size(), file->second.content.size()};
-    return {open->second, file->second.content.size()};
-}
+// Starts the updater on disks that power cuts left and checks what the
+// recovery makes of each: exactly the old tree (and then a run that goes
+// through) or exactly the new one with the version recorded, nothing else
+// in the directory, nothing left open. With `cutRecoveries` each recovery is
+// itself cut at every instant, and the start after it must end in the same
+// tree, and so on until no new disk turns up.
+class PowerCutCheck {
+  public:
+    explicit PowerCutCheck(bool cutRecoveries) : cutRecoveries_(cutRecoveries) {}
+
+    // Checks every disk a cut at `instant` can leave; the trees they ended in.
+    std::set<Tree> AtInstant(const Volume& instant, const std::string& where) {
+        std::set<Tree> trees;
+        const auto context = std::make_shared<const std::string>(where);
+        for (DiskImage& disk : instant.AfterPowerCut()) {
+            std::string key = testing::KeyOf(disk);
+            auto known = ends_.find(key);
+            if (known != ends_.end()) {
+                trees.insert(known->second);
+                continue;
+            }
+            trees.insert(Check({std::move(disk), std::move(key), std::nullopt, context, -1}));
+            if (::testing::Test::HasFailure()) break;
+        }
+        return trees;
+    }
+
+    std::size_t disks() const { return ends_.size(); }
+    int recoveryCuts() const { return recoveryCuts_; }
+
+  private:
+    // A disk to start on, the tree it must end in, and how it came about:
+    // `where`, then a cut of that disk's recovery at instant `instant`.
+    struct Start {
+        DiskImage disk;
+        std::string key;
+        std::optional<Tree> mustBe;
+        std::shared_ptr<const std::string> where;
+        int instant;
+    };
+
+    Tree Check(Start start) {
+        const Tree tree = CheckOne(start);
+        while (!queue_.empty() && !::testing::Test::HasFailure()) {
+            Start next = std::move(queue_.front());
+            queue_.pop_front();
+            CheckOne(next);
+        }
+        queue_.clear();
+        return tree;
+    }
+
+    Tree CheckOne(const Start& start) {
+        const std::string where = Where(start);
+        SCOPED_TRACE(where + ", the disk:\n" + Describe(start.disk));
+        Installation inst(start.disk);
+        RecoveryResult result = RecoveryResult::kBlocked;
+        std::vector<Volume> during;
+        if (cutRecoveries_) {
+            during = inst.RecordInstants([&] { result = inst.Recover(); });
+        } else {
+            result = inst.Recover();
+        }
+        EXPECT_NE(result, RecoveryResult::kBlocked);
+        EXPECT_EQ(inst.files.OpenFiles(), 0);
+        DiskImage after = inst.files.Image();
+        // A run cut before its record began leaves at most "Clone.tmp", which
+        // the next run overwrites.
+        if (result == RecoveryResult::kNothingToDo) after.erase(kTemp);
+        const Tree tree = after == NewTree() ? Tree::kNew : Tree::kOld;
+        if (tree == Tree::kOld) {
+            EXPECT_EQ(Describe(after), Describe(OldTree()));
+        }
+        EXPECT_EQ(inst.VersionWritten(), result == RecoveryResult::kCompleted);
+        if (start.mustBe) {
+            EXPECT_EQ(tree, *start.mustBe) << "a start after a cut recovery changed its mind";
+        }
+        ends_[start.key] = tree;
+        if (tree == Tree::kOld && rerun_.insert(testing::KeyOf(inst.files.Image())).second) {
+            // The update then goes through as if nothing had happened, over
+            // the cut run's own temporary file too.
+            EXPECT_EQ(inst.Run(), IDS_UPDATE_DONE);
+            EXPECT_TRUE(inst.IsUpdated());
+        }
+        if (during.empty()) return tree;
+
+        // Every disk a cut of this recovery leaves must end in the same tree.
+        // Those met before are not started again.
+        const auto context = std::make_shared<const std::string>(where);
+        auto unseen = [&](const std::string& key) {
+            ++recoveryCuts_;
+            auto [known, fresh] = ends_.emplace(key, tree);
+            EXPECT_EQ(known->second, tree) << "a disk a cut recovery left, met before:\n" << key;
+            return fresh;
+        };
+        for (std::size_t j = 0; j < during.size(); ++j) {
+            // Only entries changed before the next instant: a cut there can
+            // leave every disk a cut here can.
+            if (j + 1 < during.size() && during[j].FileChanges() == during[j + 1].FileChanges()) {
+                continue;
+            }
+            for (DiskImage& cut : during[j].AfterPowerCut(unseen)) {
+                std::string key = testing::KeyOf(cut);
+                queue_.push_back(
+                    {std::move(cut), std::move(key), tree, context, static_cast<int>(j)});
+            }
+        }
+        return tree;
+    }
+
+    static std::string Where(const Start& start) {
+        if (start.instant < 0) return *start.where;
+        return *start.where + ", then its recovery cut at instant " + std::to_string(start.instant);
+    }
+
+    bool cutRecoveries_;
+    // Disk -> the tree a start on it ended in, or must end in while it waits.
+    std::unordered_map<std::string, Tree> ends_;
+    std::unordered_set<std::string> rerun_;
+    std::deque<Start> queue_;
+    int recoveryCuts_ = 0;
+};
 
 TEST(Recovery, WithoutARecordNothingIsTouched) {
     Installation inst;
-    inst.files.Put(kDir + "Clone.tmp", "someone's");
+    inst.files.Put(kTemp, "someone's");
     inst.files.Put(kDir + "Clone1.bak", "someone's");
-    EXPECT_EQ(RecoverInterruptedUpdate(inst.files, kDir, inst.host.get()),
-              RecoveryResult::kNothingToDo);
+    EXPECT_EQ(inst.Recover(), RecoveryResult::kNothingToDo);
     EXPECT_TRUE(inst.files.log.empty());
     EXPECT_EQ(inst.Leftovers().size(), 2u);
     EXPECT_EQ(RecoverInterruptedUpdate(inst.files, "", inst.host.get()),
               RecoveryResult::kNothingToDo);
 }
 
-TEST(Recovery, ACrashAtAnyInstantOfARunIsUndoneOrCompleted) {
+TEST(PowerCut, AtAnyInstantOfARunTheNextStartFindsTheOldOrTheNewTree) {
     Installation run;
-    const std::vector<Instant> instants =
+    const std::vector<Volume> instants =
         run.RecordInstants([&] { EXPECT_EQ(run.Run(), IDS_UPDATE_DONE); });
     ASSERT_TRUE(run.IsUpdated());
     ASSERT_GT(instants.size(), 30u);  // five rows of patch, record, two moves, stamp
 
-    // Outcomes in the order of the instants: nothing (no record yet), then
-    // undone, then, from the commit on, completed; never back.
-    int phase = 0;
-    int undone = 0;
-    int completed = 0;
+    // The old tree up to the commit, the new one from it on: at the instant
+    // the commit entry is being made durable either, never back again.
+    PowerCutCheck check(false);
+    std::optional<std::size_t> firstNew;
+    std::size_t lastOld = 0;
     for (std::size_t k = 0; k < instants.size(); ++k) {
-        const auto [shortest, longest] = RecordLengths(instants[k]);
-        for (std::size_t length = shortest; length <= longest; ++length) {
-            SCOPED_TRACE("instant " + std::to_string(k) + ", record of " + std::to_string(length) +
-                         " bytes");
-            Installation inst;
-            inst.files.files = CrashState(instants[k], length);
-            const RecoveryResult result =
-                RecoverInterruptedUpdate(inst.files, kDir, inst.host.get());
-            ASSERT_NE(result, RecoveryResult::kBlocked);
-            if (result == RecoveryResult::kNothingToDo) {
-                // Before the record begins, the first temporary file at most.
-                inst.files.files.erase(kDir + "Clone.tmp");
-            }
-            EXPECT_TRUE(inst.Leftovers().empty());
-            EXPECT_EQ(inst.files.openFiles, 0);
-            if (result == RecoveryResult::kCompleted) {
-                EXPECT_TRUE(inst.IsUpdated());
-                EXPECT_TRUE(inst.VersionWritten());
-                ASSERT_GE(phase, 1);
-                phase = 2;
-                ++completed;
-                continue;
-            }
-            // The last instant is the finished run, which needs no recovery.
-            if (k + 1 == instants.size()) {
-                EXPECT_EQ(result, RecoveryResult::kNothingToDo);
-                EXPECT_TRUE(inst.IsUpdated());
-                continue;
-            }
-            ASSERT_LT(phase, 2);
-            if (result == RecoveryResult::kNothingToDo) {
-                // Only before the record exists: the installation is whole.
-                EXPECT_EQ(phase, 0);
-            } else {
-                phase = 1;
-                ++undone;
-            }
-            EXPECT_TRUE(inst.IsOriginal());
-            EXPECT_FALSE(inst.VersionWritten());
-            // And the update then goes through as if nothing had happened,
-            // over the crash's own temporary file too.
-            inst.files.files = CrashState(instants[k], length);
-            RecoverInterruptedUpdate(inst.files, kDir, inst.host.get());
-            EXPECT_EQ(inst.Run(), IDS_UPDATE_DONE);
-            EXPECT_TRUE(inst.IsUpdated());
-            EXPECT_TRUE(inst.Leftovers().empty());
-        }
+        const std::set<Tree> trees =
+            check.AtInstant(instants[k], "cut at instant " + std::to_string(k));
+        ASSERT_FALSE(HasFailure());
+        if (trees.count(Tree::kNew) != 0 && !firstNew) firstNew = k;
+        if (trees.count(Tree::kOld) != 0) lastOld = k;
     }
-    EXPECT_GT(undone, 25);
-    EXPECT_GT(completed, 5);  // the deletions of the five originals and the record
+    ASSERT_TRUE(firstNew.has_value());
+    EXPECT_LE(lastOld, *firstNew);
+    EXPECT_GT(lastOld, 25u);
+    EXPECT_LT(*firstNew + 5, instants.size());  // the deletions of the originals and the record
+    std::printf("%zu instants, %zu different disks after a cut\n", instants.size(), check.disks());
 }
 
-TEST(Recovery, ACrashWhileAFailedRunPutsItselfBackIsUndoneToo) {
+TEST(PowerCut, AtAnyInstantOfAFailedRunTheNextStartFindsTheOldTree) {
     Installation run;
     run.failingPayload = 140;  // the fifth file: four originals to put back
-    const std::vector<Instant> instants =
+    const std::vector<Volume> instants =
         run.RecordInstants([&] { EXPECT_EQ(run.Run(), IDS_UPDATE_FAILED); });
     ASSERT_TRUE(run.IsOriginal());
-    int undone = 0;
+    PowerCutCheck check(false);
     for (std::size_t k = 0; k < instants.size(); ++k) {
-        SCOPED_TRACE("instant " + std::to_string(k));
-        Installation inst;
-        inst.files.files = CrashState(instants[k], RecordLengths(instants[k]).second);
-        const RecoveryResult result = RecoverInterruptedUpdate(inst.files, kDir, inst.host.get());
-        ASSERT_TRUE(result == RecoveryResult::kRolledBack ||
-                    result == RecoveryResult::kNothingToDo);
-        if (result == RecoveryResult::kRolledBack) {
-            ++undone;
-        } else {
-            inst.files.files.erase(kDir + "Clone.tmp");  // before the record, as above
-        }
-        EXPECT_TRUE(inst.IsOriginal());
-        EXPECT_TRUE(inst.Leftovers().empty());
+        EXPECT_EQ(check.AtInstant(instants[k], "cut at instant " + std::to_string(k)),
+                  std::set<Tree>{Tree::kOld});
+        ASSERT_FALSE(HasFailure());
     }
-    EXPECT_GT(undone, 20);
+    std::printf("%zu instants, %zu different disks after a cut\n", instants.size(), check.disks());
 }
 
-TEST(Recovery, ACrashDuringRecoveryIsRecoveredByTheNextStart) {
-    Installation run;
-    const std::vector<Instant> instants = run.RecordInstants([&] { run.Run(); });
-    int restarts = 0;
-    for (std::size_t k = 0; k + 1 < instants.size(); ++k) {
-        Installation first;
-        first.files.files = CrashState(instants[k], RecordLengths(instants[k]).second);
-        if (!first.files.Has(kRecord)) continue;  // nothing for a recovery to do
-        const std::vector<Instant> during = first.RecordInstants(
-            [&] { RecoverInterruptedUpdate(first.files, kDir, first.host.get()); });
-        const bool wasUpdated = first.IsUpdated();
-        for (std::size_t j = 0; j < during.size(); ++j) {
-            SCOPED_TRACE("run instant " + std::to_string(k) + ", recovery instant " +
-                         std::to_string(j));
-            Installation second;
-            second.files.files = CrashState(during[j], 0);
-            ASSERT_NE(RecoverInterruptedUpdate(second.files, kDir, second.host.get()),
-                      RecoveryResult::kBlocked);
-            EXPECT_TRUE(second.Leftovers().empty());
-            EXPECT_EQ(wasUpdated ? second.IsUpdated() : second.IsOriginal(), true);
-            ++restarts;
+TEST(PowerCut, DuringARecoveryTheStartAfterItFindsTheSameTree) {
+    PowerCutCheck check(true);
+    for (int failingPayload : {0, 140}) {
+        Installation run;
+        run.failingPayload = failingPayload;
+        const std::vector<Volume> instants = run.RecordInstants([&] { run.Run(); });
+        for (std::size_t k = 0; k < instants.size(); ++k) {
+            check.AtInstant(instants[k], (failingPayload ? "failed run" : "run") +
+                                             std::string(" cut at instant ") + std::to_string(k));
+            ASSERT_FALSE(HasFailure());
         }
     }
-    EXPECT_GT(restarts, 100);
+    EXPECT_GT(check.recoveryCuts(), 1000);
+    std::printf("%d cuts of recoveries, %zu different disks in all\n", check.recoveryCuts(),
+                check.disks());
 }
 
 TEST(Recovery, AnOriginalThatCannotGoBackKeepsTheRecordForTheNextStart) {
     // A crash after row 2's new file was moved in; the new file is locked.
     Installation run;
-    const std::vector<Instant> instants = run.RecordInstants([&] { run.Run(); });
+    const std::vector<Volume> instants = run.RecordInstants([&] { run.Run(); });
     std::size_t k = 0;
-    while (k < instants.size() && !(instants[k].files.count(kTargets[1]) != 0 &&
-                                    instants[k].files.at(kTargets[1]).content == NewContent(1))) {
+    while (k < instants.size() && !(instants[k].Has(kTargets[1]) &&
+                                    instants[k].Find(kTargets[1])->content == NewContent(1))) {
         ++k;
     }
     ASSERT_LT(k, instants.size());
-    Installation inst;
-    inst.files.files = CrashState(instants[k], RecordLengths(instants[k]).second);
+    Installation inst(instants[k].Now());
     inst.files.undeletable.insert(kTargets[1]);
     EXPECT_EQ(RecoverInterruptedUpdate(inst.files, kDir, inst.host.get()),
               RecoveryResult::kBlocked);
@@ -322,11 +367,11 @@ TEST(Recovery, ARecordThisProgramDidNotWriteIsLeftAloneWithWhatItNames) {
     // A well-formed record whose aside is not one of the run's names: acting
     // on it could move any file.
     Installation run;
-    const std::vector<Instant> instants = run.RecordInstants([&] { run.Run(); });
+    const std::vector<Volume> instants = run.RecordInstants([&] { run.Run(); });
     std::string record;
-    for (const Instant& i : instants) {
-        if (i.files.count(kDir + "Clone1.bak") != 0) {
-            record = i.files.at(kRecord).content;
+    for (const Volume& i : instants) {
+        if (i.Has(kDir + "Clone1.bak")) {
+            record = i.Find(kRecord)->content;
             break;
         }
     }
@@ -344,9 +389,7 @@ TEST(Recovery, ARecordThisProgramDidNotWriteIsLeftAloneWithWhatItNames) {
     EXPECT_TRUE(ParseUpdateRecord(record, "D:\\Other\\").damaged);
     Installation inst;
     inst.files.Put(kDir + "Clone1.bak", "keep me");
-    FakeFileSystem::File other;
-    other.content = record;
-    inst.files.files["D:\\Other\\Clone.rec"] = other;
+    inst.files.Put("D:\\Other\\Clone.rec", record);
     EXPECT_EQ(RecoverInterruptedUpdate(inst.files, "D:\\Other\\", inst.host.get()),
               RecoveryResult::kBlocked);
     EXPECT_TRUE(inst.files.log.empty());
@@ -464,17 +507,17 @@ struct StartupWith {
         for (const auto& box : inst.system.boxes) shown.push_back(FakeSystem::NumberOf(box.text));
         return shown;
     }
-    // The installation as a crash left it at the first instant at which
+    // The installation as a killed run left it at the first instant at which
     // `when` holds.
     void CrashWhen(const std::function<bool(const Installation&)>& when) {
         Installation run;
-        std::optional<Instant> found;
+        std::optional<Volume> found;
         run.files.beforeMutation = [&] {
-            if (!found && when(run)) found = Instant{run.files.files, run.files.writing};
+            if (!found && when(run)) found = run.files.volume();
         };
         run.Run();
         ASSERT_TRUE(found.has_value());
-        inst.files.files = CrashState(*found, RecordLengths(*found).second);
+        inst.files.Load(found->Now());
     }
 };
 

@@ -6,7 +6,7 @@
 
 #include "patch/memory_payload_store.h"
 #include "patch/sabunn_script.h"
-#include "tests/update/fake_file_system.h"
+#include "tests/support/memory_file_system.h"
 #include "tests/update/fake_system.h"
 #include "tests/update/installation_layout.h"
 #include "update/update_record.h"
@@ -14,7 +14,6 @@
 namespace morivane {
 namespace {
 
-using testing::FakeFileSystem;
 using testing::FakeSystem;
 using testing::FakeVersionResource;
 using testing::kDir;
@@ -23,6 +22,7 @@ using testing::kIds;
 using testing::kKey;
 using testing::kOriginalTime;
 using testing::kTargets;
+using testing::MemoryFileSystem;
 using testing::Original;
 
 const std::string kTemp = kDir + "Clone.tmp";
@@ -31,7 +31,7 @@ const std::string kTemp = kDir + "Clone.tmp";
 // reports: 10 before creating the new file, 11 when it cannot be created, and
 // any other failure after creating it empty.
 struct FakePatcher {
-    FakeFileSystem& files;
+    MemoryFileSystem& files;
     std::map<int, int> failures;  // payload id -> result
     std::vector<std::tuple<std::string, std::string, int>> calls;
 
@@ -70,15 +70,14 @@ struct RecordingView : UpdateView {
 // it has been patched.
 struct Installation {
     FakeSystem system;
-    FakeFileSystem files;
+    MemoryFileSystem files;
     FakePatcher patcher{files, {}, {}};
     RecordingView view;
     std::unique_ptr<HostEnvironment> host;
 
     Installation() {
         for (std::size_t row = 0; row < kTargets.size(); ++row) {
-            files.Put(kTargets[row], Original(row));
-            files.files[kTargets[row]].time = kOriginalTime;
+            files.Put(kTargets[row], Original(row), false, kOriginalTime);
         }
         system.PutString(kKey, "BootDirectory", kExe);
         system.versionOf = [this](const std::string& path) -> std::optional<FakeVersionResource> {
@@ -102,7 +101,7 @@ struct Installation {
     // Files the run made in the installation directory and left behind.
     std::vector<std::string> Leftovers() const {
         std::vector<std::string> left;
-        for (const auto& [path, file] : files.files) {
+        for (const auto& [path, file] : files.Image()) {
             if (path.find("Clone") != std::string::npos) left.push_back(path);
         }
         return left;
@@ -142,7 +141,7 @@ TEST(UpdateRun, ReplacesTheFiveFilesInOrderAndRecordsTheNewVersion) {
               std::string("1, 0, 0, 2\0", 11));
     EXPECT_EQ(inst.view.events, (std::vector<std::string>{"wait begin", "status 52", "hide cancel",
                                                           "status 53", "wait end"}));
-    EXPECT_EQ(inst.files.openFiles, 0);
+    EXPECT_EQ(inst.files.OpenFiles(), 0);
     EXPECT_EQ(inst.system.OpenHandles(), 0u);
 }
 
@@ -151,7 +150,7 @@ TEST(UpdateRun, AFailedPatchAtAnyRowPutsEveryFileBack) {
         for (int code : {10, 11, 12, 13}) {
             SCOPED_TRACE("row " + std::to_string(failing + 1) + " result " + std::to_string(code));
             Installation inst;
-            inst.files.files[kExe].readOnly = true;  // attributes come back too
+            inst.files.Put(kExe, Original(0), true, kOriginalTime);  // attributes come back too
             inst.patcher.failures[kIds[failing]] = code;
             EXPECT_EQ(inst.Run(), code);
             EXPECT_EQ(inst.view.statuses, (std::vector<int>{IDS_UPDATING, code}));
@@ -189,8 +188,8 @@ TEST(UpdateRun, RunningAgainAfterAFailureMeetsTheOriginalInstallation) {
 
 TEST(UpdateRun, ReadOnlyTargetsAreReplacedAndLoseTheAttribute) {
     Installation inst;
-    inst.files.files[kExe].readOnly = true;
-    inst.files.files[kTargets[3]].readOnly = true;
+    inst.files.Put(kExe, Original(0), true, kOriginalTime);
+    inst.files.Put(kTargets[3], Original(3), true, kOriginalTime);
     EXPECT_EQ(inst.Run(), IDS_UPDATE_DONE);
     for (std::size_t row = 0; row < 5; ++row) inst.ExpectReplaced(row);
     EXPECT_TRUE(inst.Leftovers().empty());  // the read-only originals were removed too
@@ -281,8 +280,10 @@ TEST(UpdateRun, DataFilesAreFoundFromTheInstallationDirectory) {
     // An executable whose name is not 12 bytes long.
     Installation inst;
     const std::string exe = kDir + "Mv.exe";
-    inst.files.files[exe] = inst.files.files[kExe];
-    inst.files.files.erase(kExe);
+    testing::DiskImage image = inst.files.Image();
+    image[exe] = image[kExe];
+    image.erase(kExe);
+    inst.files.Load(image);
     EXPECT_EQ(inst.Run(exe, kDir), IDS_UPDATE_DONE);
     for (std::size_t row = 1; row < 5; ++row) inst.ExpectReplaced(row);
     EXPECT_EQ(inst.files.At(exe).content, FakePatcher::NewContent(130, Original(0)));
@@ -298,13 +299,13 @@ TEST(UpdateRun, EmptyOrUnusablePathsTouchNothing) {
                              {kDir + "CLONE.TMP", kDir}}) {
         SCOPED_TRACE(boot + " | " + dir.substr(0, 20));
         Installation inst;
-        const auto before = inst.files.files.size();
+        const auto before = inst.files.Image().size();
         EXPECT_EQ(inst.Run(boot, dir), IDS_UPDATE_FAILED);
         EXPECT_EQ(inst.view.events,
                   (std::vector<std::string>{"wait begin", "status 52", "hide cancel", "status 12",
                                             "wait end"}));
         EXPECT_TRUE(inst.patcher.calls.empty());
-        EXPECT_EQ(inst.files.files.size(), before);
+        EXPECT_EQ(inst.files.Image().size(), before);
         EXPECT_TRUE(inst.files.log.empty());
         for (std::size_t row = 0; row < 5; ++row) inst.ExpectUntouched(row);
     }
