@@ -10,6 +10,8 @@
 
 #include <new>
 
+#include "platform/flush_outcome.h"
+
 namespace morivane {
 
 namespace {
@@ -32,15 +34,18 @@ void BeforeMutation() {
     if (killAt > 0 && ++count == killAt) raise(SIGKILL);
 }
 
-// fsync on a descriptor opened read-only; false when it cannot be opened or
-// the sync fails.
-bool SyncPath(const std::string& path, int flags, bool unsupportedIsDone) {
+// fsync of `fd`; true also when the file cannot be flushed at all (a device,
+// a file system without fsync): it is then as durable as it can be made.
+bool Flushed(int fd) {
+    return fsync(fd) == 0 || FsyncNotOffered(errno);
+}
+
+// Opens `path` read-only with `flags` and flushes it; false when it cannot be
+// opened or the flush fails.
+bool SyncPath(const std::string& path, int flags) {
     const int fd = open(path.c_str(), flags | O_CLOEXEC);
     if (fd < 0) return false;
-    bool synced = fsync(fd) == 0;
-    // Some file systems cannot sync a directory and say so with EINVAL;
-    // nothing more can be asked of them.
-    if (!synced && unsupportedIsDone && (errno == EINVAL || errno == ENOTSUP)) synced = true;
+    const bool synced = Flushed(fd);
     close(fd);
     return synced;
 }
@@ -93,7 +98,7 @@ class PosixOutputFile final : public OutputFile {
     bool Sync() override {
         if (file_ == nullptr) return false;
         BeforeMutation();
-        return fflush(file_) == 0 && ferror(file_) == 0 && fsync(fileno(file_)) == 0;
+        return fflush(file_) == 0 && ferror(file_) == 0 && Flushed(fileno(file_));
     }
 
   private:
@@ -171,12 +176,12 @@ bool PosixFileSystem::SetTimes(const std::string& path, std::int64_t unixSeconds
 
 bool PosixFileSystem::SyncFile(const std::string& path) {
     BeforeMutation();
-    return SyncPath(path, O_RDONLY, false);
+    return SyncPath(path, O_RDONLY);
 }
 
 bool PosixFileSystem::SyncDirectory(const std::string& path) {
     BeforeMutation();
-    return SyncPath(path.empty() ? std::string(".") : path, O_RDONLY | O_DIRECTORY, true);
+    return SyncPath(path.empty() ? std::string(".") : path, O_RDONLY | O_DIRECTORY);
 }
 
 }  // namespace morivane
