@@ -2,9 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,24 +13,6 @@
 namespace morivane {
 
 namespace {
-
-// Test hook for the interruption tests: with MORIVANE_TEST_KILL_AT_OPERATION=N
-// (a positive decimal number) in the environment, the process kills itself
-// with SIGKILL just before its N-th file operation that changes something:
-// create, close of a written file, sync of a file or directory, attribute
-// change, delete, move, time stamp. The count runs across every
-// PosixFileSystem of the process. Without the variable this costs one test.
-void BeforeMutation() {
-    static const long killAt = [] {
-        const char* text = getenv("MORIVANE_TEST_KILL_AT_OPERATION");
-        if (text == nullptr || *text == '\0') return 0L;
-        char* end = nullptr;
-        const long n = strtol(text, &end, 10);
-        return (*end == '\0' && n > 0) ? n : 0L;
-    }();
-    static long count = 0;
-    if (killAt > 0 && ++count == killAt) raise(SIGKILL);
-}
 
 // fsync of `fd`; true also when the file cannot be flushed at all (a device,
 // a file system without fsync): it is then as durable as it can be made.
@@ -87,7 +67,6 @@ class PosixOutputFile final : public OutputFile {
     }
     bool Close() override {
         if (file_ == nullptr) return false;
-        BeforeMutation();
         // A write error earlier in the file's life lost data just as surely
         // as a failed final flush does.
         const bool failedBefore = ferror(file_) != 0;
@@ -97,7 +76,6 @@ class PosixOutputFile final : public OutputFile {
     }
     bool Sync() override {
         if (file_ == nullptr) return false;
-        BeforeMutation();
         return fflush(file_) == 0 && ferror(file_) == 0 && Flushed(fileno(file_));
     }
 
@@ -120,7 +98,6 @@ std::unique_ptr<InputFile> PosixFileSystem::OpenForReading(const std::string& pa
 }
 
 std::unique_ptr<OutputFile> PosixFileSystem::CreateForWriting(const std::string& path) {
-    BeforeMutation();
     FILE* file = fopen(path.c_str(), "wb");
     if (file == nullptr) return nullptr;
     return std::make_unique<PosixOutputFile>(file, writeBuffer_);
@@ -137,7 +114,6 @@ bool PosixFileSystem::IsWritable(const std::string& path) {
 }
 
 bool PosixFileSystem::MakeWritable(const std::string& path) {
-    BeforeMutation();
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return false;
     if ((st.st_mode & S_IWUSR) != 0) return true;
@@ -145,12 +121,10 @@ bool PosixFileSystem::MakeWritable(const std::string& path) {
 }
 
 bool PosixFileSystem::Delete(const std::string& path) {
-    BeforeMutation();
     return unlink(path.c_str()) == 0;
 }
 
 bool PosixFileSystem::Move(const std::string& from, const std::string& to) {
-    BeforeMutation();
     if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
         return true;
     }
@@ -166,7 +140,6 @@ bool PosixFileSystem::Move(const std::string& from, const std::string& to) {
 }
 
 bool PosixFileSystem::SetTimes(const std::string& path, std::int64_t unixSeconds) {
-    BeforeMutation();
     struct timespec times[2];
     times[0].tv_sec = static_cast<time_t>(unixSeconds);
     times[0].tv_nsec = 0;
@@ -175,12 +148,10 @@ bool PosixFileSystem::SetTimes(const std::string& path, std::int64_t unixSeconds
 }
 
 bool PosixFileSystem::SyncFile(const std::string& path) {
-    BeforeMutation();
     return SyncPath(path, O_RDONLY);
 }
 
 bool PosixFileSystem::SyncDirectory(const std::string& path) {
-    BeforeMutation();
     return SyncPath(path.empty() ? std::string(".") : path, O_RDONLY | O_DIRECTORY);
 }
 

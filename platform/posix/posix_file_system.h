@@ -3,10 +3,6 @@
 // Output files' Sync is fflush and fsync. An fsync that fails because the
 // file cannot be flushed at all (EINVAL, ENOTSUP: a device, a file system
 // without fsync) counts as done; see platform/flush_outcome.h.
-//
-// For the interruption tests, MORIVANE_TEST_KILL_AT_OPERATION=N in the
-// environment makes the process kill itself with SIGKILL just before its N-th
-// changing file operation (see posix_file_system.cpp).
 #pragma once
 
 #include <cstddef>

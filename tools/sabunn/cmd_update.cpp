@@ -22,10 +22,10 @@
 #include "platform/directory_payload_store.h"
 #include "platform/pe_payload_store.h"
 #include "platform/pe_version_resources.h"
-#include "platform/posix/posix_file_system.h"
 #include "platform/posix/windows_path_file_system.h"
 #include "tools/sabunn/commands.h"
 #include "tools/sabunn/file_io.h"
+#include "tools/sabunn/update_file_system.h"
 #include "ui/catalogue.h"
 #include "update/host_environment.h"
 #include "update/update_record.h"
@@ -234,8 +234,8 @@ int RunUpdateCommand(const UpdateOptions& options) {
         ShowMessage(IDS_INSTALL_BROKEN);
         return IDS_INSTALL_BROKEN;
     }
-    PosixFileSystem posix;
-    WindowsPathFileSystem files(posix, resolved);
+    const std::unique_ptr<FileSystem> disk = MakeUpdateFileSystem();
+    WindowsPathFileSystem files(*disk, resolved);
     const std::string installDirectory = files.VirtualPrefix();
 
     // The executable: a path relative to the installation (either slash), or
@@ -286,7 +286,7 @@ int RunUpdateCommand(const UpdateOptions& options) {
         return refusal;
     }
 
-    std::optional<Payloads> payloads = OpenPayloads(options, posix);
+    std::optional<Payloads> payloads = OpenPayloads(options, *disk);
     if (!payloads) return kExitFailure;
     std::string missing;
     for (const UpdateFile& file : kUpdateFiles) {
