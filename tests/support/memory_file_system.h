@@ -45,7 +45,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -73,23 +72,52 @@ struct FileState {
 // Every file of a volume by path.
 using DiskImage = std::map<std::string, FileState>;
 
-// Adds one file to a key that tells disks apart (see KeyOf).
-inline void AddToKey(std::string& key, const std::string& path, const FileState& file) {
-    key += std::to_string(path.size());
-    key += ':';
-    key += path;
-    key += std::to_string(file.content.size());
-    key += ':';
-    key += file.content;
-    key += file.readOnly ? 'r' : 'w';
-    key += file.time ? std::to_string(*file.time) : "-";
-    key += ';';
+// A 64-bit digest that tells disks apart: equal disks have equal keys, and
+// two different ones share a key only by a chance of about one in 2^64, so
+// that a search can remember the many disks it has met cheaply.
+using DiskKey = std::uint64_t;
+
+// FNV-1a over `n` bytes, continuing from `h`.
+inline std::uint64_t Fnv(std::uint64_t h, const void* data, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        h = (h ^ static_cast<const unsigned char*>(data)[i]) * 0x100000001b3ull;
+    }
+    return h;
 }
 
-// One string that tells disks apart: equal for equal disks only.
-inline std::string KeyOf(const DiskImage& disk) {
-    std::string key;
-    for (const auto& [path, file] : disk) AddToKey(key, path, file);
+// Mixes `digest` into `key` (the finalizer of splitmix64): the order counts.
+inline std::uint64_t AddToKey(std::uint64_t key, std::uint64_t digest) {
+    std::uint64_t z = key ^ digest;
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    return z ^ (z >> 31);
+}
+
+inline std::uint64_t DigestOf(const std::string& path) {
+    const std::size_t size = path.size();
+    return Fnv(Fnv(0xcbf29ce484222325ull, &size, sizeof size), path.data(), size);
+}
+
+inline std::uint64_t DigestOf(const FileState& file) {
+    const std::size_t size = file.content.size();
+    const std::int64_t time = file.time.value_or(-1);
+    const unsigned char flags = (file.readOnly ? 1 : 0) | (file.time ? 2 : 0);
+    std::uint64_t h = Fnv(0xcbf29ce484222325ull, &size, sizeof size);
+    h = Fnv(h, file.content.data(), size);
+    h = Fnv(h, &time, sizeof time);
+    return Fnv(h, &flags, 1);
+}
+
+inline constexpr DiskKey kEmptyDiskKey = 0x9e3779b97f4a7c15ull;
+
+// Adds the next file of a disk, in path order, to its key.
+inline DiskKey AddToKey(DiskKey key, std::uint64_t pathDigest, std::uint64_t fileDigest) {
+    return AddToKey(key, AddToKey(pathDigest, fileDigest));
+}
+
+inline DiskKey KeyOf(const DiskImage& disk) {
+    DiskKey key = kEmptyDiskKey;
+    for (const auto& [path, file] : disk) key = AddToKey(key, DigestOf(path), DigestOf(file));
     return key;
 }
 
@@ -125,10 +153,11 @@ class Volume {
     // With `wanted`, only those whose key (KeyOf) it accepts: it sees each
     // key once and spares building the disks it has seen before.
     std::vector<DiskImage> AfterPowerCut(
-        const std::function<bool(const std::string& key)>& wanted = nullptr) const {
+        const std::function<bool(DiskKey key)>& wanted = nullptr) const {
         Images images{{}, {}, {}, wanted};
         std::vector<bool> kept(pending_.size(), false);
-        ChooseEntries(0, kept, images);
+        std::map<std::string, int> names = durableNames_;
+        ChooseEntries(0, kept, names, images);
         return std::move(images.list);
     }
 
@@ -218,10 +247,11 @@ class Volume {
             if (entry.unsynced.empty()) MakeDurable(entry);
         }
         ++fileChanges_;
-        while (!pending_.empty() && pending_.front().durable) {
-            Apply(pending_.front(), durableNames_);
-            pending_.pop_front();
+        std::size_t applied = 0;
+        while (applied < pending_.size() && pending_[applied].durable) {
+            Apply(pending_[applied++], durableNames_);
         }
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(applied));
     }
 
   private:
@@ -272,12 +302,17 @@ class Volume {
             if (Entry* needed = Pending(id)) MakeDurable(*needed);
         }
     }
+    // The states a cut can leave in one file, with their digests.
+    struct Options {
+        std::vector<FileState> states;
+        std::vector<std::uint64_t> digests;
+    };
     // What one enumeration of the cuts collects.
     struct Images {
         std::vector<DiskImage> list;
-        std::unordered_set<std::string> keys;
-        std::map<int, std::vector<FileState>> possible;  // inode -> the states a cut can leave
-        std::function<bool(const std::string& key)> wanted;
+        std::unordered_set<DiskKey> keys;
+        std::map<int, Options> options;  // by inode
+        std::function<bool(DiskKey key)> wanted;
     };
 
     static void Apply(const Entry& entry, std::map<std::string, int>& names) {
@@ -286,13 +321,11 @@ class Volume {
     }
 
     // Decides for each volatile entry change, in order, whether the cut kept
-    // it; a change is kept only with every change it needs.
-    void ChooseEntries(std::size_t i, std::vector<bool>& kept, Images& images) const {
+    // it; a change is kept only with every change it needs. `names` holds
+    // the entries the decisions so far leave.
+    void ChooseEntries(std::size_t i, std::vector<bool>& kept, std::map<std::string, int>& names,
+                       Images& images) const {
         if (i == pending_.size()) {
-            std::map<std::string, int> names = durableNames_;
-            for (std::size_t j = 0; j < pending_.size(); ++j) {
-                if (kept[j]) Apply(pending_[j], names);
-            }
             AddFileStates(names, images);
             return;
         }
@@ -301,15 +334,29 @@ class Volume {
             return id < FirstPendingId() || kept[static_cast<std::size_t>(id - FirstPendingId())];
         });
         if (canKeep) {
+            // Applies the change and takes it back afterwards.
+            std::optional<int> from;
+            std::optional<int> to;
+            if (auto it = names.find(entry.from); it != names.end()) from = it->second;
+            if (auto it = names.find(entry.to); it != names.end()) to = it->second;
+            Apply(entry, names);
             kept[i] = true;
-            ChooseEntries(i + 1, kept, images);
+            ChooseEntries(i + 1, kept, names, images);
             kept[i] = false;
+            if (!entry.to.empty()) {
+                if (to) {
+                    names[entry.to] = *to;
+                } else {
+                    names.erase(entry.to);
+                }
+            }
+            if (from) names[entry.from] = *from;
         }
-        if (!entry.durable) ChooseEntries(i + 1, kept, images);
+        if (!entry.durable) ChooseEntries(i + 1, kept, names, images);
     }
 
     // The states a cut can leave in one file.
-    std::vector<FileState> Possible(const Inode& node) const {
+    Options Possible(const Inode& node) const {
         std::set<FileState> states = {node.durable, node.now};
         if (node.writers > 0) {
             for (std::size_t length : node.cuts) {
@@ -318,34 +365,44 @@ class Volume {
                 states.insert(cut);
             }
         }
-        return std::vector<FileState>(states.begin(), states.end());
+        Options options{std::vector<FileState>(states.begin(), states.end()), {}};
+        for (const FileState& state : options.states) options.digests.push_back(DigestOf(state));
+        return options;
     }
 
     // Every combination of the named files' possible states.
     void AddFileStates(const std::map<std::string, int>& names, Images& images) const {
-        std::vector<std::pair<const std::string&, const std::vector<FileState>&>> choices;
+        struct Choice {
+            const std::string* path;
+            std::uint64_t pathDigest;
+            const Options* options;
+        };
+        std::vector<Choice> choices;
+        choices.reserve(names.size());
         for (const auto& [path, inode] : names) {
-            auto known = images.possible.find(inode);
-            if (known == images.possible.end()) {
-                known = images.possible.emplace(inode, Possible(inodes_[inode])).first;
+            auto known = images.options.find(inode);
+            if (known == images.options.end()) {
+                known = images.options.emplace(inode, Possible(inodes_[inode])).first;
             }
-            choices.emplace_back(path, known->second);
+            choices.push_back({&path, DigestOf(path), &known->second});
         }
         std::vector<std::size_t> pick(choices.size(), 0);
         while (true) {
-            std::string key;
-            key.reserve(1024);
+            DiskKey key = kEmptyDiskKey;
             for (std::size_t k = 0; k < choices.size(); ++k) {
-                AddToKey(key, choices[k].first, choices[k].second[pick[k]]);
+                key = AddToKey(key, choices[k].pathDigest, choices[k].options->digests[pick[k]]);
             }
             if (images.keys.insert(key).second && (!images.wanted || images.wanted(key))) {
                 DiskImage& image = images.list.emplace_back();
                 for (std::size_t k = 0; k < choices.size(); ++k) {
-                    image.emplace_hint(image.end(), choices[k].first, choices[k].second[pick[k]]);
+                    image.emplace_hint(image.end(), *choices[k].path,
+                                       choices[k].options->states[pick[k]]);
                 }
             }
             std::size_t k = 0;
-            while (k < choices.size() && ++pick[k] == choices[k].second.size()) pick[k++] = 0;
+            while (k < choices.size() && ++pick[k] == choices[k].options->states.size()) {
+                pick[k++] = 0;
+            }
             if (k == choices.size()) return;
         }
     }
@@ -353,7 +410,7 @@ class Volume {
     std::vector<Inode> inodes_;
     std::map<std::string, int> names_;         // now
     std::map<std::string, int> durableNames_;  // before the first volatile change
-    std::deque<Entry> pending_;                // entry changes not yet applied to durableNames_
+    std::vector<Entry> pending_;               // entry changes not yet applied to durableNames_
     std::map<std::string, long> lastChange_;   // name -> the last change to it
     long nextId_ = 0;
     long fileChanges_ = 0;
