@@ -37,7 +37,10 @@ class OutputFile {
     // Makes everything written so far durable: out of the program's buffers
     // and the system's cache onto the medium, so that it survives a power
     // failure (fflush and fsync; FlushFileBuffers). False when that failed or
-    // is not offered; the file stays open for further writes either way.
+    // this file system cannot make data durable. Where the system offers no
+    // flush for this file (a device, some network redirectors) it is as
+    // durable as it can be, and that counts as done. The file stays open for
+    // further writes either way.
     virtual bool Sync() { return false; }
 };
 
@@ -80,7 +83,8 @@ class FileSystem {
     // say so.
     //
     // Makes the content of the closed file at `path` durable. False when the
-    // file cannot be opened or the system reports a failure.
+    // file cannot be opened or the system reports a failure; a flush the
+    // system does not offer for it counts as done, as in OutputFile::Sync.
     virtual bool SyncFile(const std::string& /*path*/) { return false; }
     // Makes the entries of the directory `path` durable: the files created,
     // deleted and renamed in it so far. A trailing separator is allowed.

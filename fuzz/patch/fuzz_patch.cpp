@@ -12,7 +12,7 @@
 #include "patch/diff_patcher.h"
 #include "patch/sabunn_script.h"
 #include "platform/memory_payload_store.h"
-#include "tests/patch/memory_file_system.h"
+#include "tests/support/memory_file_system.h"
 
 namespace {
 

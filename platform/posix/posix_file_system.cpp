@@ -2,9 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,37 +10,24 @@
 #include <cstring>
 #include <new>
 
+#include "platform/flush_outcome.h"
+
 namespace morivane {
 
 namespace {
 
-// Test hook for the interruption tests: with MORIVANE_TEST_KILL_AT_OPERATION=N
-// (a positive decimal number) in the environment, the process kills itself
-// with SIGKILL just before its N-th file operation that changes something:
-// create, close of a written file, sync of a file or directory, attribute
-// change, delete, move, time stamp. The count runs across every
-// PosixFileSystem of the process. Without the variable this costs one test.
-void BeforeMutation() {
-    static const long killAt = [] {
-        const char* text = getenv("MORIVANE_TEST_KILL_AT_OPERATION");
-        if (text == nullptr || *text == '\0') return 0L;
-        char* end = nullptr;
-        const long n = strtol(text, &end, 10);
-        return (*end == '\0' && n > 0) ? n : 0L;
-    }();
-    static long count = 0;
-    if (killAt > 0 && ++count == killAt) raise(SIGKILL);
+// fsync of `fd`; true also when the file cannot be flushed at all (a device,
+// a file system without fsync): it is then as durable as it can be made.
+bool Flushed(int fd) {
+    return fsync(fd) == 0 || FsyncNotOffered(errno);
 }
 
-// fsync on a descriptor opened read-only; false when it cannot be opened or
-// the sync fails.
-bool SyncPath(const std::string& path, int flags, bool unsupportedIsDone) {
+// Opens `path` read-only with `flags` and flushes it; false when it cannot be
+// opened or the flush fails.
+bool SyncPath(const std::string& path, int flags) {
     const int fd = open(path.c_str(), flags | O_CLOEXEC);
     if (fd < 0) return false;
-    bool synced = fsync(fd) == 0;
-    // Some file systems cannot sync a directory and say so with EINVAL;
-    // nothing more can be asked of them.
-    if (!synced && unsupportedIsDone && (errno == EINVAL || errno == ENOTSUP)) synced = true;
+    const bool synced = Flushed(fd);
     close(fd);
     return synced;
 }
@@ -105,7 +90,6 @@ class PosixOutputFile final : public OutputFile {
     }
     bool Close() override {
         if (file_ == nullptr) return false;
-        BeforeMutation();
         const bool flushed = Flush();
         // A write error earlier in the file's life lost data just as surely
         // as a failed final flush does.
@@ -116,8 +100,7 @@ class PosixOutputFile final : public OutputFile {
     }
     bool Sync() override {
         if (file_ == nullptr) return false;
-        BeforeMutation();
-        return Flush() && fflush(file_) == 0 && ferror(file_) == 0 && fsync(fileno(file_)) == 0;
+        return Flush() && fflush(file_) == 0 && ferror(file_) == 0 && Flushed(fileno(file_));
     }
 
   private:
@@ -152,14 +135,12 @@ std::unique_ptr<InputFile> PosixFileSystem::OpenForReading(const std::string& pa
 }
 
 std::unique_ptr<OutputFile> PosixFileSystem::CreateForWriting(const std::string& path) {
-    BeforeMutation();
     FILE* file = fopen(path.c_str(), "wb");
     if (file == nullptr) return nullptr;
     return std::make_unique<PosixOutputFile>(file, writeBuffer_);
 }
 
 std::unique_ptr<OutputFile> PosixFileSystem::CreateNew(const std::string& path) {
-    BeforeMutation();
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
     FILE* file = nullptr;
@@ -204,7 +185,6 @@ bool PosixFileSystem::IsWritable(const std::string& path) {
 }
 
 bool PosixFileSystem::MakeWritable(const std::string& path) {
-    BeforeMutation();
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return false;
     if ((st.st_mode & S_IWUSR) != 0) return true;
@@ -212,12 +192,10 @@ bool PosixFileSystem::MakeWritable(const std::string& path) {
 }
 
 bool PosixFileSystem::Delete(const std::string& path) {
-    BeforeMutation();
     return unlink(path.c_str()) == 0;
 }
 
 bool PosixFileSystem::Move(const std::string& from, const std::string& to) {
-    BeforeMutation();
     if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
         return true;
     }
@@ -233,7 +211,6 @@ bool PosixFileSystem::Move(const std::string& from, const std::string& to) {
 }
 
 bool PosixFileSystem::SetTimes(const std::string& path, std::int64_t unixSeconds) {
-    BeforeMutation();
     struct timespec times[2];
     times[0].tv_sec = static_cast<time_t>(unixSeconds);
     times[0].tv_nsec = 0;
@@ -242,13 +219,11 @@ bool PosixFileSystem::SetTimes(const std::string& path, std::int64_t unixSeconds
 }
 
 bool PosixFileSystem::SyncFile(const std::string& path) {
-    BeforeMutation();
-    return SyncPath(path, O_RDONLY, false);
+    return SyncPath(path, O_RDONLY);
 }
 
 bool PosixFileSystem::SyncDirectory(const std::string& path) {
-    BeforeMutation();
-    return SyncPath(path.empty() ? std::string(".") : path, O_RDONLY | O_DIRECTORY, true);
+    return SyncPath(path.empty() ? std::string(".") : path, O_RDONLY | O_DIRECTORY);
 }
 
 }  // namespace morivane

@@ -1,11 +1,9 @@
 // The FileSystem seam on POSIX systems, with the C library's streams for the
 // two files the patcher uses (output files with a buffer of their own). Paths
 // are passed to the system as they are. Output files' Sync is a flush and
-// fsync.
-//
-// For the interruption tests, MORIVANE_TEST_KILL_AT_OPERATION=N in the
-// environment makes the process kill itself with SIGKILL just before its N-th
-// changing file operation (see posix_file_system.cpp).
+// fsync. An fsync that fails because the file cannot be flushed at all
+// (EINVAL, ENOTSUP: a device, a file system without fsync) counts as done;
+// see platform/flush_outcome.h.
 #pragma once
 
 #include <cstddef>
@@ -47,10 +45,10 @@ class PosixFileSystem : public FileSystem {
     bool Move(const std::string& from, const std::string& to) override;
     // utimensat() with both times at `unixSeconds`, whole seconds.
     bool SetTimes(const std::string& path, std::int64_t unixSeconds) override;
-    // open() and fsync() of the file.
+    // open() and fsync() of the file; true also where it cannot be flushed.
     bool SyncFile(const std::string& path) override;
     // open() and fsync() of the directory; true also where the file system
-    // cannot sync directories (EINVAL).
+    // cannot sync directories (EINVAL, ENOTSUP).
     bool SyncDirectory(const std::string& path) override;
 
   private:

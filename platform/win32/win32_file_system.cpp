@@ -4,9 +4,21 @@
 
 #include <cstdint>
 
+#include "platform/flush_outcome.h"
+
 namespace morivane {
 
+static_assert(kWin32ErrorInvalidFunction == static_cast<unsigned long>(ERROR_INVALID_FUNCTION));
+static_assert(kWin32ErrorNotSupported == static_cast<unsigned long>(ERROR_NOT_SUPPORTED));
+
 namespace {
+
+// FlushFileBuffers on `file`; true also when the file cannot be flushed at
+// all (some Windows 9x network redirectors): it is then as durable as the
+// system can make it.
+bool Flushed(HANDLE file) {
+    return FlushFileBuffers(file) != FALSE || FlushFileBuffersNotOffered(GetLastError());
+}
 
 // Owns a file handle; INVALID_HANDLE_VALUE means none.
 class FileHandle {
@@ -90,7 +102,7 @@ class Win32OutputFile final : public OutputFile {
 
     // WriteFile hands the data to the system at once; FlushFileBuffers then
     // writes the file's cached data and its directory entry to the disk.
-    bool Sync() override { return file_ && FlushFileBuffers(file_.get()) != FALSE; }
+    bool Sync() override { return file_ && Flushed(file_.get()); }
 
   private:
     FileHandle file_;
@@ -175,7 +187,7 @@ bool Win32FileSystem::SyncFile(const std::string& path) {
     FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
-    const bool flushed = FlushFileBuffers(file.get()) != FALSE;
+    const bool flushed = Flushed(file.get());
     return file.Close() && flushed;
 }
 

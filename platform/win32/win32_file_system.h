@@ -34,7 +34,9 @@ class Win32FileSystem final : public FileSystem {
     // SetFileTime on the last-access and last-write times; the creation time
     // is left alone.
     bool SetTimes(const std::string& path, std::int64_t unixSeconds) override;
-    // Opens the file for writing and calls FlushFileBuffers on it.
+    // Opens the file for writing and calls FlushFileBuffers on it. A flush the
+    // file's redirector does not offer (ERROR_INVALID_FUNCTION,
+    // ERROR_NOT_SUPPORTED) counts as done, here and in OutputFile::Sync.
     bool SyncFile(const std::string& path) override;
     // Nothing to do on Windows 95/98/Me, which cannot flush a directory:
     // always true.

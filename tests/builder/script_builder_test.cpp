@@ -14,7 +14,7 @@
 #include "patch/diff_patcher.h"
 #include "patch/sabunn_script.h"
 #include "platform/memory_payload_store.h"
-#include "tests/patch/memory_file_system.h"
+#include "tests/support/memory_file_system.h"
 #include "tools/builder/make_payload.h"
 #include "tools/builder/script_builder.h"
 

@@ -135,16 +135,16 @@ TEST_F(Faults, DiskWithExactlyTheRoomOfTheWholeRun) {
     ExpectNewTree(inst);
 }
 
-TEST_F(Faults, RoomForTheFirstNewFileButNotForTheRecord) {
+TEST_F(Faults, NoRoomForTheRecord) {
     Tmpfs disk(tmp_.path() / "disk");
     if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
     const fs::path inst = disk.path() / "inst";
     CopyInstallation(inst);
-    // The new executable fits exactly; Clone.rec, created after it, gets an
-    // inode but no page for its first entry. Nothing has been moved yet, so
-    // the run stops as if the temporary file could not be created.
-    ASSERT_TRUE(disk.Resize(disk.UsedBytes() + Pages(newSize_[0])));
-    ExpectRefused(inst, 11, 1, std::nullopt);
+    // Clone.rec, the run's first file, gets an inode but no page for its
+    // first entry. Nothing has been patched yet, so the run stops as if the
+    // temporary file could not be created.
+    ASSERT_TRUE(disk.Resize(disk.UsedBytes()));
+    ExpectRefused(inst, 11, 0, std::nullopt);
 }
 
 // A file-size limit is the only full-disk stand-in without a mount; it can
@@ -169,7 +169,7 @@ TEST_F(Faults, FileSizeLimitStopsEachRowItCanReach) {
 
 // A tmpfs with pages to spare but a fixed number of inodes. The run needs one
 // inode for each Clone.tmp (the previous one has become an installed file by
-// then) and one for Clone.rec, created right after the first patch; moves
+// then) and one for Clone.rec, the run's first file; moves
 // need none. When the create fails, the message is 11.
 struct InodeCase {
     const char* name;
@@ -203,7 +203,7 @@ TEST_P(NoInodeLeft, CreateFailsWith11AndNothingChanges) {
 }
 
 const InodeCase kInodeCases[] = {
-    {"NoneForTheFirstTemporaryFile", 0, 11, 0, 0},  {"NoneForTheRecord", 1, 11, 1, std::nullopt},
+    {"NoneForTheRecord", 0, 11, 0, std::nullopt},   {"NoneForTheFirstTemporaryFile", 1, 11, 0, 0},
     {"NoneForTheSecondTemporaryFile", 2, 11, 1, 1}, {"NoneForTheThirdTemporaryFile", 3, 11, 2, 2},
     {"NoneForTheFourthTemporaryFile", 4, 11, 3, 3}, {"NoneForTheFifthTemporaryFile", 5, 11, 4, 4},
     {"ExactlyEnough", 6, 0, 5, std::nullopt},
@@ -241,9 +241,9 @@ class AsUnprivilegedUser : public Faults {
     ChildOptions options_;
 };
 
-TEST_F(AsUnprivilegedUser, ReadOnlyInstallationDirectoryTakesNoTemporaryFile) {
+TEST_F(AsUnprivilegedUser, ReadOnlyInstallationDirectoryTakesNoRecord) {
     ASSERT_EQ(::chmod(inst_.c_str(), 0555), 0);
-    ExpectRefused(inst_, 11, 0, 0, options_);
+    ExpectRefused(inst_, 11, 0, std::nullopt, options_);
     Writable(inst_);
 }
 
@@ -332,13 +332,13 @@ TEST_F(Faults, ReadOnlyMountOfTheDataDirectoryPutsTheExecutableBack) {
     ExpectRefused(inst, 12, 2, std::nullopt);
 }
 
-TEST_F(Faults, ReadOnlyFileSystemTakesNoTemporaryFile) {
+TEST_F(Faults, ReadOnlyFileSystemTakesNoRecord) {
     Tmpfs disk(tmp_.path() / "disk");
     if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
     const fs::path inst = disk.path() / "inst";
     CopyInstallation(inst);
     ASSERT_TRUE(disk.Remount("ro")) << std::strerror(errno);
-    ExpectRefused(inst, 11, 0, 0);
+    ExpectRefused(inst, 11, 0, std::nullopt);
 }
 
 // --- Old files cut short ----------------------------------------------------

@@ -7,8 +7,8 @@
 
 #include "decode/hf.h"
 #include "platform/memory_payload_store.h"
-#include "tests/patch/memory_file_system.h"
 #include "tests/patch/test_scripts.h"
+#include "tests/support/memory_file_system.h"
 #include "tools/encode/payload.h"
 #include "ui/catalogue.h"
 
@@ -59,7 +59,7 @@ TEST_F(PatcherTest, CopiesAndLiteralsAreWrittenInRunOrder) {
     EXPECT_EQ(fs.writeCounts, (std::vector<std::size_t>{1, 1, 2, 1, 1, 2}));
     ExpectNothingHeld();
     // The old file is closed before the new one.
-    EXPECT_EQ(fs.events, (std::vector<std::string>{"close " + kOld, "close " + kNew}));
+    EXPECT_EQ(fs.closes, (std::vector<std::string>{"close " + kOld, "close " + kNew}));
 }
 
 TEST_F(PatcherTest, OldFileEndingMidUnitIsZeroPadded) {

@@ -1,5 +1,7 @@
 #include "platform/posix/posix_file_system.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdio.h>
@@ -17,6 +19,7 @@
 
 #include "patch/diff_patcher.h"
 #include "platform/directory_payload_store.h"
+#include "platform/flush_outcome.h"
 #include "platform/memory_payload_store.h"
 #include "tests/patch/test_scripts.h"
 #include "ui/catalogue.h"
@@ -127,6 +130,51 @@ TEST(PosixFileSystemTest, WritableBitAndTimes) {
     EXPECT_EQ(st.st_atim.tv_sec, 908463600);
     EXPECT_EQ(st.st_mtim.tv_nsec, 0);
     EXPECT_FALSE(fs.SetTimes(dir / "missing", 0));
+}
+
+// A flush that the file cannot have is not a failure; every other failure
+// to get the data out still is.
+TEST(FlushTest, OnlyAFlushThatIsNotOfferedCountsAsDone) {
+    EXPECT_TRUE(FsyncNotOffered(EINVAL));
+    EXPECT_TRUE(FsyncNotOffered(ENOTSUP));
+    for (int error : {0, EIO, ENOSPC, EDQUOT, EROFS, EBADF, EINTR}) {
+        EXPECT_FALSE(FsyncNotOffered(error)) << error;
+    }
+    // ERROR_INVALID_FUNCTION and ERROR_NOT_SUPPORTED; not ERROR_ACCESS_DENIED,
+    // ERROR_INVALID_HANDLE, ERROR_NOT_READY, ERROR_UNEXP_NET_ERR,
+    // ERROR_DISK_FULL, ERROR_NETNAME_DELETED.
+    EXPECT_TRUE(FlushFileBuffersNotOffered(1));
+    EXPECT_TRUE(FlushFileBuffersNotOffered(50));
+    for (unsigned long error : {0ul, 5ul, 6ul, 21ul, 59ul, 112ul, 64ul}) {
+        EXPECT_FALSE(FlushFileBuffersNotOffered(error)) << error;
+    }
+}
+
+TEST(PosixFileSystemTest, AFileWithoutFlushIsAsDurableAsItGets) {
+    // fsync on a character device fails with EINVAL: it has nothing to flush.
+    const int fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const bool fsyncFails = fsync(fd) != 0 && errno == EINVAL;
+    close(fd);
+    if (!fsyncFails) GTEST_SKIP() << "fsync of /dev/null does not fail with EINVAL here";
+
+    PosixFileSystem fs;
+    auto out = fs.CreateForWriting("/dev/null");
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(out->Write("record", 1, 6), 6u);
+    EXPECT_TRUE(out->Sync());
+    EXPECT_TRUE(out->Close());
+    EXPECT_TRUE(fs.SyncFile("/dev/null"));
+
+    // Data that does not get out still fails the sync, though fsync of the
+    // device says EINVAL too: /dev/full takes no byte (ENOSPC).
+    auto full = fs.CreateForWriting("/dev/full");
+    ASSERT_NE(full, nullptr);
+    EXPECT_EQ(full->Write("record", 1, 6), 6u);  // still in the stream's buffer
+    EXPECT_FALSE(full->Sync());
+    EXPECT_FALSE(full->Close());
+    TempDir dir;
+    EXPECT_FALSE(fs.SyncFile(dir / "missing"));
 }
 
 TEST(DirectoryPayloadStoreTest, ReadsIdFilesAndKeepsThem) {

@@ -1,8 +1,9 @@
 // `sabunn update` killed with SIGKILL at every file operation of a run in
 // turn, on copies of the demo installation; the next run must put the
 // installation in order and finish the update, leaving exactly the new tree.
-// The instant is chosen by MORIVANE_TEST_KILL_AT_OPERATION (the POSIX file
-// system kills the process just before its N-th changing file operation).
+// The runs are those of sabunn_killable, a build of sabunn whose file system
+// kills the process just before its N-th changing file operation, N from
+// MORIVANE_TEST_KILL_AT_OPERATION (kill_file_system.cpp).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>

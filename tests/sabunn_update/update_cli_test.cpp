@@ -182,6 +182,19 @@ const Damage kDamages[] = {
 INSTANTIATE_TEST_SUITE_P(Each, UpdateRefused, testing::ValuesIn(kDamages),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(UpdateCli, NoEnvironmentVariableStopsTheRun) {
+    // The interruption tests kill their own build of sabunn at a file
+    // operation they choose through this variable; the shipped one has no
+    // such switch and runs to the end.
+    const RunResult r =
+        RunCommand("MORIVANE_TEST_KILL_AT_OPERATION=1 " + Quote(kSabunn) +
+                       " update --install-dir " + Quote(inst_) + " " + DemoPayloads() + " --yes",
+                   tmp_.path());
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    ExpectUpdated(inst_);
+}
+
 TEST_F(UpdateCli, RefusesAMissingDirectoryWith7) {
     const RunResult r = Update(tmp_.path() / "absent");
     EXPECT_EQ(r.status, 7) << r.err;

@@ -244,7 +244,6 @@ inline RunResult RunProgram(const std::vector<std::string>& argv, const fs::path
         ::dup2(in, 0);
         ::dup2(o, 1);
         ::dup2(e, 2);
-        ::unsetenv("MORIVANE_TEST_KILL_AT_OPERATION");
         if (options.fileSizeLimit) {
             ::signal(SIGXFSZ, SIG_IGN);  // kept across exec
             const rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};

@@ -19,7 +19,7 @@
 #include "patch/payload_sums.h"
 #include "seams/message_numbers.h"
 #include "tests/support/fake_host.h"
-#include "tests/update/fake_file_system.h"
+#include "tests/support/memory_file_system.h"
 #include "update/host_environment.h"
 #include "update/installation.h"
 #include "update/product.h"
@@ -43,6 +43,39 @@ inline std::string NewContent(std::size_t row) {
     return "new " + std::to_string(kIds[row]) + " from [" + Original(row) + "]";
 }
 
+// Morivane 1.0.0.1 as installed, every file with its own time; the
+// executable read-only when asked.
+inline DiskImage OldTree(bool readOnlyExecutable = false) {
+    DiskImage files;
+    for (std::size_t row = 0; row < kTargets.size(); ++row) {
+        files[kTargets[row]] =
+            FileState{Original(row), readOnlyExecutable && row == 0, kOriginalTime};
+    }
+    return files;
+}
+
+// The installation as a finished run leaves it.
+inline DiskImage NewTree() {
+    DiskImage files;
+    for (std::size_t row = 0; row < kTargets.size(); ++row) {
+        files[kTargets[row]] = FileState{NewContent(row), false, kUpdateTimestamp};
+    }
+    return files;
+}
+
+// The files of a disk, one a line, for failure messages.
+inline std::string Describe(const DiskImage& disk) {
+    std::string text;
+    for (const auto& [path, file] : disk) {
+        text += "  " + path + ": \"" + file.content.substr(0, 40) + "\"" +
+                (file.content.size() > 40 ? "..." : "") + " (" +
+                std::to_string(file.content.size()) + " bytes" +
+                (file.readOnly ? ", read-only" : "") +
+                (file.time ? ", time " + std::to_string(*file.time) : "") + ")\n";
+    }
+    return text;
+}
+
 struct RecordingView : UpdateView {
     std::vector<std::string> events;
     std::vector<int> statuses;
@@ -57,7 +90,7 @@ struct RecordingView : UpdateView {
 
 struct TestInstallation {
     FakeHost host;
-    FakeFileSystem files;
+    MemoryFileSystem files;
     std::unique_ptr<HostEnvironment> hostEnvironment;
     RecordingView view;
     // Payload id -> the patch's result: 10 before anything is opened, any
@@ -66,11 +99,12 @@ struct TestInstallation {
     std::vector<std::tuple<std::string, std::string, int>> calls;
 
     // `readOnlyExecutable`: the executable carries the read-only attribute.
-    explicit TestInstallation(bool readOnlyExecutable = false) {
-        for (std::size_t row = 0; row < kTargets.size(); ++row) {
-            files.Put(kTargets[row], Original(row), readOnlyExecutable && row == 0);
-            files.files[kTargets[row]].time = kOriginalTime;
-        }
+    explicit TestInstallation(bool readOnlyExecutable = false)
+        : TestInstallation(OldTree(readOnlyExecutable), readOnlyExecutable) {}
+    // An installation whose files are `disk`, all of it on the disk.
+    explicit TestInstallation(const DiskImage& disk, bool readOnlyExecutable = false)
+        : readOnlyExecutable_(readOnlyExecutable) {
+        files.Load(disk);
         host.PutString(kKey, "BootDirectory", kExe);
         host.versionOf = [this](const std::string& path) -> std::optional<std::string> {
             if (!files.Has(path)) return std::nullopt;
@@ -121,53 +155,53 @@ struct TestInstallation {
     // (just before one of its changing operations) at which `when` holds;
     // empty when it never does. What a crash at that instant leaves, as far
     // as closed files are concerned.
-    static std::map<std::string, FakeFileSystem::File> FilesAtFirst(
-        const std::function<bool(const TestInstallation&)>& when) {
+    static DiskImage FilesAtFirst(const std::function<bool(const TestInstallation&)>& when) {
         TestInstallation run;
-        std::map<std::string, FakeFileSystem::File> found;
+        DiskImage found;
         run.files.beforeMutation = [&] {
-            if (found.empty() && when(run)) found = run.files.files;
+            if (found.empty() && when(run)) found = run.files.Image();
         };
         run.Run();
         return found;
     }
 
+    // The volume just before each changing operation of `what`, and after
+    // its end: every instant at which a cut can come.
+    std::vector<Volume> RecordInstants(const std::function<void()>& what) {
+        std::vector<Volume> instants;
+        files.beforeMutation = [&] { instants.push_back(files.volume()); };
+        what();
+        files.beforeMutation = nullptr;
+        instants.push_back(files.volume());
+        return instants;
+    }
+
     // Files the run made in the installation directory and left behind.
     std::vector<std::string> Leftovers() const {
         std::vector<std::string> left;
-        for (const auto& [path, file] : files.files) {
+        for (const auto& [path, file] : files.Image()) {
             if (path.find("Clone") != std::string::npos) left.push_back(path);
         }
         return left;
     }
     bool VersionWritten() const { return host.Find(kKey, "Version") != nullptr; }
 
-    // The installation as it was before any run: contents, attributes and
-    // times, and nothing else.
-    bool IsOriginal(bool readOnlyExecutable = false) const {
-        if (files.files.size() != kTargets.size()) return false;
-        for (std::size_t row = 0; row < kTargets.size(); ++row) {
-            if (!files.Has(kTargets[row])) return false;
-            const auto& f = files.At(kTargets[row]);
-            if (f.content != Original(row) || f.readOnly != (readOnlyExecutable && row == 0) ||
-                f.time != std::optional<std::int64_t>(kOriginalTime)) {
-                return false;
-            }
-        }
-        return true;
+    // The installation as it was before any run, or as a finished run
+    // leaves it: contents, attributes and times, and nothing else.
+    bool IsOriginal() const { return files.Image() == OldTree(readOnlyExecutable_); }
+    bool IsUpdated() const { return files.Image() == NewTree(); }
+
+    // Gives the file at `path` the read-only attribute.
+    void SetReadOnly(const std::string& path) {
+        FileState state = files.At(path);
+        state.readOnly = true;
+        files.Put(path, state);
     }
-    // The installation as a finished run leaves it.
-    bool IsUpdated() const {
-        if (files.files.size() != kTargets.size()) return false;
-        for (std::size_t row = 0; row < kTargets.size(); ++row) {
-            if (!files.Has(kTargets[row])) return false;
-            const auto& f = files.At(kTargets[row]);
-            if (f.content != NewContent(row) || f.readOnly ||
-                f.time != std::optional<std::int64_t>(kUpdateTimestamp)) {
-                return false;
-            }
-        }
-        return true;
+    // Changes the content of the file at `path`, keeping the rest.
+    void Rewrite(const std::string& path, const std::string& content) {
+        FileState state = files.At(path);
+        state.content = content;
+        files.Put(path, state);
     }
 
     // One target holds its original content, attribute and time.
@@ -186,6 +220,9 @@ struct TestInstallation {
         EXPECT_FALSE(f.readOnly);
         EXPECT_EQ(f.time, std::optional<std::int64_t>(kUpdateTimestamp));
     }
+
+  private:
+    bool readOnlyExecutable_ = false;
 };
 
 }  // namespace morivane::testing

@@ -1,11 +1,14 @@
 // Interrupted update runs: the record, the recovery at the next start, and
-// every instant at which a run (or a recovery) can stop, over the in-memory
-// file system.
+// every disk a power cut (or a killed process) can leave during a run or
+// during a recovery, over the in-memory file system and its durability model.
 #include "update/update_record.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <deque>
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "tests/support/test_installation.h"
 #include "update/recovery.h"
@@ -14,73 +17,162 @@
 namespace morivane {
 namespace {
 
-using testing::FakeFileSystem;
+using testing::Describe;
+using testing::DiskImage;
 using testing::kDir;
 using testing::kExe;
 using testing::kRecord;
 using testing::kTargets;
+using testing::kTemp;
 using testing::NewContent;
+using testing::NewTree;
 using testing::Original;
+using testing::Volume;
 
 const InstallationPaths kPaths = PathsOf(kExe, kDir);
 
-// What the files looked like at one instant: the file table, and for each
-// file open for writing how much of it had been synced.
-struct Instant {
-    std::map<std::string, FakeFileSystem::File> files;
-    std::map<std::string, std::size_t> writing;
-};
+DiskImage OldTree() {
+    return testing::OldTree(true);
+}
 
-// The test installation with a read-only executable, and the instants of
-// whatever is done to it.
+// The test installation as installed, with a read-only executable, or as a
+// cut left it.
 struct Installation : testing::TestInstallation {
-    Installation() : TestInstallation(true) {}
-
-    RecoveryResult Recover(const SumsLookup& sums = {}) {
-        return RecoverInterruptedUpdate(files, kPaths, hostEnvironment.get(), sums);
-    }
-    bool IsOriginal() const { return TestInstallation::IsOriginal(true); }
-
-    // Every instant of `what`, just before each of its changing operations,
-    // and the state after its end.
-    std::vector<Instant> RecordInstants(const std::function<void()>& what) {
-        std::vector<Instant> instants;
-        files.beforeMutation = [&] { instants.push_back({files.files, files.writing}); };
-        what();
-        files.beforeMutation = nullptr;
-        instants.push_back({files.files, files.writing});
-        return instants;
+    explicit Installation(const DiskImage& disk = OldTree()) : TestInstallation(disk, true) {}
+    RecoveryResult Recover() {
+        return RecoverInterruptedUpdate(files, kPaths, hostEnvironment.get(), {});
     }
 };
 
-// The file table a crash at `instant` can leave: every file open for writing
-// keeps between its synced length and all it was given; the record keeps
-// `recordLength` bytes, the others only what was synced.
-std::map<std::string, FakeFileSystem::File> CrashState(const Instant& instant,
-                                                       std::size_t recordLength) {
-    auto files = instant.files;
-    for (const auto& [path, synced] : instant.writing) {
-        auto it = files.find(path);
-        if (it == files.end()) continue;
-        it->second.content.resize(path == kRecord ? recordLength : synced);
-    }
-    return files;
-}
+enum class Tree { kOld, kNew };
 
-// The record lengths a crash at `instant` can leave: from what was synced to
-// all that was written, byte by byte.
-std::pair<std::size_t, std::size_t> RecordLengths(const Instant& instant) {
-    auto open = instant.writing.find(kRecord);
-    auto file = instant.files.find(kRecord);
-    if (file == instant.files.end()) return {0, 0};
-    if (open == instant.writing.end())
-        return {file->second.content.size(), file->second.content.size()};
-    return {open->second, file->second.content.size()};
-}
+// Starts the updater on disks that power cuts left and checks what the
+// recovery makes of each: exactly the old tree (and then a run that goes
+// through) or exactly the new one with the version recorded, nothing else
+// in the directory, nothing left open. With `cutRecoveries` each recovery is
+// itself cut at every instant, and the start after it must end in the same
+// tree, and so on until no new disk turns up.
+class PowerCutCheck {
+  public:
+    explicit PowerCutCheck(bool cutRecoveries) : cutRecoveries_(cutRecoveries) {}
+
+    // Checks every disk a cut at `instant` can leave; the trees they ended in.
+    std::set<Tree> AtInstant(const Volume& instant, const std::string& where) {
+        std::set<Tree> trees;
+        const auto context = std::make_shared<const std::string>(where);
+        for (DiskImage& disk : instant.AfterPowerCut()) {
+            const testing::DiskKey key = testing::KeyOf(disk);
+            auto known = ends_.find(key);
+            if (known != ends_.end()) {
+                trees.insert(known->second);
+                continue;
+            }
+            trees.insert(Check({std::move(disk), key, std::nullopt, context, -1}));
+            if (::testing::Test::HasFailure()) break;
+        }
+        return trees;
+    }
+
+    std::size_t disks() const { return ends_.size(); }
+    int recoveryCuts() const { return recoveryCuts_; }
+
+  private:
+    // A disk to start on, the tree it must end in, and how it came about:
+    // `where`, then a cut of that disk's recovery at instant `instant`.
+    struct Start {
+        DiskImage disk;
+        testing::DiskKey key;
+        std::optional<Tree> mustBe;
+        std::shared_ptr<const std::string> where;
+        int instant;
+    };
+
+    Tree Check(Start start) {
+        const Tree tree = CheckOne(start);
+        while (!queue_.empty() && !::testing::Test::HasFailure()) {
+            Start next = std::move(queue_.front());
+            queue_.pop_front();
+            CheckOne(next);
+        }
+        queue_.clear();
+        return tree;
+    }
+
+    Tree CheckOne(const Start& start) {
+        Installation inst(start.disk);
+        RecoveryResult result = RecoveryResult::kBlocked;
+        std::vector<Volume> during;
+        if (cutRecoveries_) {
+            during = inst.RecordInstants([&] { result = inst.Recover(); });
+        } else {
+            result = inst.Recover();
+        }
+        EXPECT_NE(result, RecoveryResult::kBlocked);
+        EXPECT_EQ(inst.files.OpenFiles(), 0);
+        DiskImage after = inst.files.Image();
+        const Tree tree = after == NewTree() ? Tree::kNew : Tree::kOld;
+        if (tree == Tree::kOld && after != OldTree()) {
+            ADD_FAILURE() << "neither the old nor the new tree:\n" << Describe(after);
+        }
+        EXPECT_EQ(inst.VersionWritten(), result == RecoveryResult::kCompleted);
+        if (start.mustBe) {
+            EXPECT_EQ(tree, *start.mustBe) << "a start after a cut recovery changed its mind";
+        }
+        ends_[start.key] = tree;
+        if (tree == Tree::kOld && rerun_.insert(testing::KeyOf(inst.files.Image())).second) {
+            // The update then goes through as if nothing had happened, over
+            // the cut run's own temporary file too.
+            EXPECT_EQ(inst.Run(), IDS_UPDATE_DONE);
+            EXPECT_TRUE(inst.IsUpdated());
+        }
+        // The checks stop at the first failure, so any failure now is this
+        // disk's.
+        if (::testing::Test::HasFailure()) {
+            ADD_FAILURE() << "the start on this disk, " << Where(start) << ":\n"
+                          << Describe(start.disk);
+            return tree;
+        }
+        if (during.empty()) return tree;
+
+        // Every disk a cut of this recovery leaves must end in the same tree.
+        // Those met before with the same tree are not started again; one met
+        // with the other tree is, to show it.
+        const auto context = std::make_shared<const std::string>(Where(start));
+        auto unseen = [&](testing::DiskKey key) {
+            ++recoveryCuts_;
+            auto [known, fresh] = ends_.emplace(key, tree);
+            return fresh || known->second != tree;
+        };
+        for (std::size_t j = 0; j < during.size(); ++j) {
+            // Only entries changed before the next instant: a cut there can
+            // leave every disk a cut here can.
+            if (j + 1 < during.size() && during[j].FileChanges() == during[j + 1].FileChanges()) {
+                continue;
+            }
+            for (DiskImage& cut : during[j].AfterPowerCut(unseen)) {
+                const testing::DiskKey key = testing::KeyOf(cut);
+                queue_.push_back({std::move(cut), key, tree, context, static_cast<int>(j)});
+            }
+        }
+        return tree;
+    }
+
+    static std::string Where(const Start& start) {
+        if (start.instant < 0) return *start.where;
+        return *start.where + ", then its recovery cut at instant " + std::to_string(start.instant);
+    }
+
+    bool cutRecoveries_;
+    // Disk -> the tree a start on it ended in, or must end in while it waits.
+    std::unordered_map<testing::DiskKey, Tree> ends_;
+    std::unordered_set<testing::DiskKey> rerun_;
+    std::deque<Start> queue_;
+    int recoveryCuts_ = 0;
+};
 
 TEST(Recovery, WithoutARecordNothingIsTouched) {
     Installation inst;
-    inst.files.Put(kDir + "Clone.tmp", "someone's");
+    inst.files.Put(kTemp, "someone's");
     inst.files.Put(kDir + "Clone1.bak", "someone's");
     EXPECT_EQ(inst.Recover(), RecoveryResult::kNothingToDo);
     EXPECT_TRUE(inst.files.log.empty());
@@ -89,131 +181,75 @@ TEST(Recovery, WithoutARecordNothingIsTouched) {
               RecoveryResult::kNothingToDo);
 }
 
-TEST(Recovery, ACrashAtAnyInstantOfARunIsUndoneOrCompleted) {
+TEST(PowerCut, AtAnyInstantOfARunTheNextStartFindsTheOldOrTheNewTree) {
     Installation run;
-    const std::vector<Instant> instants =
+    const std::vector<Volume> instants =
         run.RecordInstants([&] { EXPECT_EQ(run.Run(), IDS_UPDATE_DONE); });
     ASSERT_TRUE(run.IsUpdated());
     ASSERT_GT(instants.size(), 30u);  // five rows of patch, record, two moves, stamp
 
-    // Outcomes in the order of the instants: nothing (no record yet), then
-    // undone, then, from the commit on, completed; never back.
-    int phase = 0;
-    int undone = 0;
-    int completed = 0;
+    // The old tree up to the commit, the new one from it on: at the instant
+    // the commit entry is being made durable either, never back again.
+    PowerCutCheck check(false);
+    std::optional<std::size_t> firstNew;
+    std::size_t lastOld = 0;
     for (std::size_t k = 0; k < instants.size(); ++k) {
-        const auto [shortest, longest] = RecordLengths(instants[k]);
-        for (std::size_t length = shortest; length <= longest; ++length) {
-            SCOPED_TRACE("instant " + std::to_string(k) + ", record of " + std::to_string(length) +
-                         " bytes");
-            Installation inst;
-            inst.files.files = CrashState(instants[k], length);
-            const RecoveryResult result = inst.Recover();
-            ASSERT_NE(result, RecoveryResult::kBlocked);
-            if (result == RecoveryResult::kNothingToDo) {
-                // Before the record begins, the first temporary file at most.
-                inst.files.files.erase(kDir + "Clone.tmp");
-            }
-            EXPECT_TRUE(inst.Leftovers().empty());
-            EXPECT_EQ(inst.files.openFiles, 0);
-            if (result == RecoveryResult::kCompleted) {
-                EXPECT_TRUE(inst.IsUpdated());
-                EXPECT_TRUE(inst.VersionWritten());
-                ASSERT_GE(phase, 1);
-                phase = 2;
-                ++completed;
-                continue;
-            }
-            // The last instant is the finished run, which needs no recovery.
-            if (k + 1 == instants.size()) {
-                EXPECT_EQ(result, RecoveryResult::kNothingToDo);
-                EXPECT_TRUE(inst.IsUpdated());
-                continue;
-            }
-            ASSERT_LT(phase, 2);
-            if (result == RecoveryResult::kNothingToDo) {
-                // Only before the record exists: the installation is whole.
-                EXPECT_EQ(phase, 0);
-            } else {
-                phase = 1;
-                ++undone;
-            }
-            EXPECT_TRUE(inst.IsOriginal());
-            EXPECT_FALSE(inst.VersionWritten());
-            // And the update then goes through as if nothing had happened,
-            // over the crash's own temporary file too.
-            inst.files.files = CrashState(instants[k], length);
-            inst.Recover();
-            EXPECT_EQ(inst.Run(), IDS_UPDATE_DONE);
-            EXPECT_TRUE(inst.IsUpdated());
-            EXPECT_TRUE(inst.Leftovers().empty());
-        }
+        const std::set<Tree> trees =
+            check.AtInstant(instants[k], "cut at instant " + std::to_string(k));
+        ASSERT_FALSE(HasFailure());
+        if (trees.count(Tree::kNew) != 0 && !firstNew) firstNew = k;
+        if (trees.count(Tree::kOld) != 0) lastOld = k;
     }
-    EXPECT_GT(undone, 25);
-    EXPECT_GT(completed, 5);  // the deletions of the five originals and the record
+    ASSERT_TRUE(firstNew.has_value());
+    EXPECT_LE(lastOld, *firstNew);
+    EXPECT_GT(lastOld, 25u);
+    EXPECT_LT(*firstNew + 5, instants.size());  // the deletions of the originals and the record
+    std::printf("%zu instants, %zu different disks after a cut\n", instants.size(), check.disks());
 }
 
-TEST(Recovery, ACrashWhileAFailedRunPutsItselfBackIsUndoneToo) {
+TEST(PowerCut, AtAnyInstantOfAFailedRunTheNextStartFindsTheOldTree) {
     Installation run;
     run.failures[140] = 12;  // the fifth file: four originals to put back
-    const std::vector<Instant> instants =
+    const std::vector<Volume> instants =
         run.RecordInstants([&] { EXPECT_EQ(run.Run(), IDS_UPDATE_FAILED); });
     ASSERT_TRUE(run.IsOriginal());
-    int undone = 0;
+    PowerCutCheck check(false);
     for (std::size_t k = 0; k < instants.size(); ++k) {
-        SCOPED_TRACE("instant " + std::to_string(k));
-        Installation inst;
-        inst.files.files = CrashState(instants[k], RecordLengths(instants[k]).second);
-        const RecoveryResult result = inst.Recover();
-        ASSERT_TRUE(result == RecoveryResult::kRolledBack ||
-                    result == RecoveryResult::kNothingToDo);
-        if (result == RecoveryResult::kRolledBack) {
-            ++undone;
-        } else {
-            inst.files.files.erase(kDir + "Clone.tmp");  // before the record, as above
-        }
-        EXPECT_TRUE(inst.IsOriginal());
-        EXPECT_TRUE(inst.Leftovers().empty());
+        EXPECT_EQ(check.AtInstant(instants[k], "cut at instant " + std::to_string(k)),
+                  std::set<Tree>{Tree::kOld});
+        ASSERT_FALSE(HasFailure());
     }
-    EXPECT_GT(undone, 20);
+    std::printf("%zu instants, %zu different disks after a cut\n", instants.size(), check.disks());
 }
 
-TEST(Recovery, ACrashDuringRecoveryIsRecoveredByTheNextStart) {
-    Installation run;
-    const std::vector<Instant> instants = run.RecordInstants([&] { run.Run(); });
-    int restarts = 0;
-    for (std::size_t k = 0; k + 1 < instants.size(); ++k) {
-        Installation first;
-        first.files.files = CrashState(instants[k], RecordLengths(instants[k]).second);
-        if (!first.files.Has(kRecord)) continue;  // nothing for a recovery to do
-        const std::vector<Instant> during = first.RecordInstants([&] { first.Recover(); });
-        const bool wasUpdated = first.IsUpdated();
-        for (std::size_t j = 0; j < during.size(); ++j) {
-            SCOPED_TRACE("run instant " + std::to_string(k) + ", recovery instant " +
-                         std::to_string(j));
-            Installation second;
-            second.files.files = CrashState(during[j], 0);
-            ASSERT_NE(second.Recover(), RecoveryResult::kBlocked);
-            EXPECT_TRUE(second.Leftovers().empty());
-            EXPECT_EQ(wasUpdated ? second.IsUpdated() : second.IsOriginal(), true);
-            ++restarts;
+TEST(PowerCut, DuringARecoveryTheStartAfterItFindsTheSameTree) {
+    PowerCutCheck check(true);
+    for (int failingPayload : {0, 140}) {
+        Installation run;
+        run.failures[failingPayload] = 12;
+        const std::vector<Volume> instants = run.RecordInstants([&] { run.Run(); });
+        for (std::size_t k = 0; k < instants.size(); ++k) {
+            check.AtInstant(instants[k], (failingPayload ? "failed run" : "run") +
+                                             std::string(" cut at instant ") + std::to_string(k));
+            ASSERT_FALSE(HasFailure());
         }
     }
-    EXPECT_GT(restarts, 100);
+    EXPECT_GT(check.recoveryCuts(), 1000);
+    std::printf("%d cuts of recoveries, %zu different disks in all\n", check.recoveryCuts(),
+                check.disks());
 }
 
 TEST(Recovery, AnOriginalThatCannotGoBackKeepsTheRecordForTheNextStart) {
     // A crash after row 2's new file was moved in; the new file is locked.
     Installation run;
-    const std::vector<Instant> instants = run.RecordInstants([&] { run.Run(); });
+    const std::vector<Volume> instants = run.RecordInstants([&] { run.Run(); });
     std::size_t k = 0;
-    while (k < instants.size() && !(instants[k].files.count(kTargets[1]) != 0 &&
-                                    instants[k].files.at(kTargets[1]).content == NewContent(1))) {
+    while (k < instants.size() && !(instants[k].Has(kTargets[1]) &&
+                                    instants[k].Find(kTargets[1])->content == NewContent(1))) {
         ++k;
     }
     ASSERT_LT(k, instants.size());
-    Installation inst;
-    inst.files.files = CrashState(instants[k], RecordLengths(instants[k]).second);
+    Installation inst(instants[k].Now());
     inst.files.undeletable.insert(kTargets[1]);
     EXPECT_EQ(inst.Recover(), RecoveryResult::kBlocked);
     // Row 1 is back; row 2's original waits aside with the record.

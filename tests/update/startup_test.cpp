@@ -14,6 +14,7 @@
 namespace morivane {
 namespace {
 
+using testing::DiskImage;
 using testing::FakeFrontend;
 using testing::FakeHost;
 using testing::kDir;
@@ -60,8 +61,9 @@ struct Machine {
     // The installation as a crash left it at the first instant at which
     // `when` holds during a run.
     void CrashWhen(const std::function<bool(const testing::TestInstallation&)>& when) {
-        inst.files.files = testing::TestInstallation::FilesAtFirst(when);
-        ASSERT_FALSE(inst.files.files.empty());
+        const DiskImage crashed = testing::TestInstallation::FilesAtFirst(when);
+        ASSERT_FALSE(crashed.empty());
+        inst.files.Load(crashed);
     }
 };
 
@@ -253,10 +255,10 @@ TEST(Startup, AnotherUpdatersLiveRunIsLeftAloneAndReportedAfterTheConfirmation) 
         m.CrashWhen([](const testing::TestInstallation& i) { return !i.files.Has(kExe); });
         m.inst.files.heldElsewhere.insert(kRecord);
         if (windowShown) m.frontend.openWindows = {IDS_UPDATER_TITLE};
-        const auto files = m.inst.files.files;
+        const DiskImage files = m.inst.files.Image();
         EXPECT_EQ(m.Refusal(), IDS_UPDATER_RUNNING);
         EXPECT_EQ(m.frontend.events, (Events{"confirm", "find 54", "find 55", "refuse 15"}));
-        EXPECT_EQ(m.inst.files.files.size(), files.size());
+        EXPECT_EQ(m.inst.files.Image(), files);
         EXPECT_TRUE(m.host().versionReads.empty());  // its files are not looked at
     }
 }
@@ -268,8 +270,9 @@ TEST(Startup, WithSumsAChangedOldFileIsRefusedBeforeAnythingIsAsked) {
         SCOPED_TRACE("row " + std::to_string(row + 1));
         Machine m;
         m.GiveSums(testing::TestInstallation::Sums());
-        std::string& content = m.inst.files.files[kTargets[row]].content;
+        std::string content = m.inst.files.At(kTargets[row]).content;
         content[0] = static_cast<char>(content[0] ^ 1);
+        m.inst.Rewrite(kTargets[row], content);
         EXPECT_EQ(m.Refusal(), IDS_INSTALL_BROKEN);
         EXPECT_EQ(m.frontend.events, Events{"refuse 7"});
     }
@@ -279,7 +282,7 @@ TEST(Startup, WithSumsAChangedOldFileIsRefusedBeforeAnythingIsAsked) {
     EXPECT_EQ(whole.frontend.dialogRuns[0].sums, 5u);  // the run checks what it rebuilds
 
     Machine without;  // no sums: the files are not read at all
-    without.inst.files.files[kTargets[2]].content = "changed";
+    without.inst.Rewrite(kTargets[2], "changed");
     EXPECT_EQ(without.Start().end, StartupEnd::kDialogShown);
     EXPECT_EQ(without.frontend.dialogRuns[0].sums, 0u);
 }

@@ -133,18 +133,16 @@ TEST(UpdateRecord, ARecordLeftInAMovedInstallationStillRecovers) {
         [](const Installation& i) { return i.files.Has(kDir + "Clone2.bak"); });
     ASSERT_FALSE(crashed.empty());
     const std::string moved = "D:\\GAMES\\MORIVA~1\\";
-    Installation inst;
-    inst.files.files.clear();
-    for (const auto& [path, file] : crashed) {
-        inst.files.files[moved + path.substr(kDir.size())] = file;
-    }
+    testing::DiskImage there;
+    for (const auto& [path, file] : crashed) there[moved + path.substr(kDir.size())] = file;
+    Installation inst(there);
     const InstallationPaths paths = PathsOf(moved + "Morivane.exe", moved);
     EXPECT_EQ(RecoverInterruptedUpdate(inst.files, paths, nullptr, {}),
               RecoveryResult::kRolledBack);
     for (std::size_t row = 0; row < 5; ++row) {
         EXPECT_EQ(inst.files.At(paths.targets[row]).content, Original(row));
     }
-    EXPECT_EQ(inst.files.files.size(), 5u);
+    EXPECT_EQ(inst.files.Image().size(), 5u);
 }
 
 TEST(UpdateRecord, RecordsThatCannotBeReadStandAsideWhenTheFilesAreWhole) {
@@ -176,7 +174,9 @@ TEST(UpdateRecord, RecordsThatCannotBeReadStandAsideWhenTheFilesAreWhole) {
             EXPECT_FALSE(inst.files.Has(kRecord));
             ASSERT_TRUE(inst.files.Has(kDir + "Clone1.rec"));
             EXPECT_EQ(inst.files.At(kDir + "Clone1.rec").content, before);
-            inst.files.files.erase(kDir + "Clone1.rec");
+            testing::DiskImage image = inst.files.Image();
+            image.erase(kDir + "Clone1.rec");
+            inst.files.Load(image);
             EXPECT_TRUE(updated ? inst.IsUpdated() : inst.IsOriginal());
         }
         // Without sums, or with a file that is neither old nor new, nothing
@@ -187,7 +187,7 @@ TEST(UpdateRecord, RecordsThatCannotBeReadStandAsideWhenTheFilesAreWhole) {
         EXPECT_TRUE(unsure.files.Has(kRecord));
         Installation broken;
         c.make(broken);
-        broken.files.files[kTargets[3]].content = "something else";
+        broken.Rewrite(kTargets[3], "something else");
         EXPECT_EQ(Recover(broken, WithSums()), RecoveryResult::kBlocked);
         EXPECT_TRUE(broken.files.Has(kRecord));
     }
@@ -212,9 +212,9 @@ TEST(UpdateRecord, AReadOnlyRecordIsStillRemoved) {
     const auto crashed = Installation::FilesAtFirst(
         [](const Installation& i) { return i.files.Has(kDir + "Clone1.bak"); });
     ASSERT_FALSE(crashed.empty());
-    Installation inst;
-    inst.files.files = crashed;
-    inst.files.files[kRecord].readOnly = true;
+    testing::DiskImage image = crashed;
+    image[kRecord].readOnly = true;
+    Installation inst(image);
     EXPECT_EQ(Recover(inst), RecoveryResult::kRolledBack);
     EXPECT_FALSE(inst.files.Has(kRecord));
     EXPECT_TRUE(inst.Leftovers().empty());
@@ -235,7 +235,7 @@ TEST(UpdateRecord, ARecordHeldOpenByAnotherUpdaterIsItsLiveRun) {
     std::optional<RecoveryResult> seen;
     running.files.beforeMutation = [&] {
         if (!seen && running.files.Has(kDir + "Clone3.bak")) {
-            testing::FakeFileSystem& f = running.files;
+            testing::MemoryFileSystem& f = running.files;
             f.beforeMutation = nullptr;
             seen = RecoverInterruptedUpdate(f, kPaths, nullptr, {});
         }

@@ -43,7 +43,7 @@ TEST(UpdateRun, ReplacesTheFiveFilesInOrderAndRecordsTheNewVersion) {
               std::string("1, 0, 0, 2\0", 11));
     EXPECT_EQ(inst.view.events, (std::vector<std::string>{"wait begin", "status 52", "hide cancel",
                                                           "status 53", "wait end"}));
-    EXPECT_EQ(inst.files.openFiles, 0);
+    EXPECT_EQ(inst.files.OpenFiles(), 0);
     EXPECT_EQ(inst.host.OpenHandles(), 0u);
 }
 
@@ -52,7 +52,7 @@ TEST(UpdateRun, AFailedPatchAtAnyRowPutsEveryFileBack) {
         for (int code : {10, 11, 12, 13}) {
             SCOPED_TRACE("row " + std::to_string(failing + 1) + " result " + std::to_string(code));
             Installation inst;
-            inst.files.files[kExe].readOnly = true;  // attributes come back too
+            inst.SetReadOnly(kExe);  // attributes come back too
             inst.failures[kIds[failing]] = code;
             EXPECT_EQ(inst.Run(), code);
             EXPECT_EQ(inst.view.statuses, (std::vector<int>{IDS_UPDATING, code}));
@@ -90,8 +90,8 @@ TEST(UpdateRun, RunningAgainAfterAFailureMeetsTheOriginalInstallation) {
 
 TEST(UpdateRun, ReadOnlyTargetsAreReplacedAndLoseTheAttribute) {
     Installation inst;
-    inst.files.files[kExe].readOnly = true;
-    inst.files.files[kTargets[3]].readOnly = true;
+    inst.SetReadOnly(kExe);
+    inst.SetReadOnly(kTargets[3]);
     EXPECT_EQ(inst.Run(), IDS_UPDATE_DONE);
     for (std::size_t row = 0; row < 5; ++row) inst.ExpectReplaced(row);
     EXPECT_TRUE(inst.Leftovers().empty());  // the read-only originals were removed too
@@ -179,8 +179,10 @@ TEST(UpdateRun, DataFilesAreFoundFromTheInstallationDirectory) {
     // An executable whose name is not 12 bytes long.
     Installation inst;
     const std::string exe = kDir + "Mv.exe";
-    inst.files.files[exe] = inst.files.files[kExe];
-    inst.files.files.erase(kExe);
+    testing::DiskImage image = inst.files.Image();
+    image[exe] = image[kExe];
+    image.erase(kExe);
+    inst.files.Load(image);
     EXPECT_EQ(inst.Run(exe, kDir), IDS_UPDATE_DONE);
     for (std::size_t row = 1; row < 5; ++row) inst.ExpectReplaced(row);
     EXPECT_EQ(inst.files.At(exe).content, NewContent(0));
@@ -196,13 +198,13 @@ TEST(UpdateRun, EmptyOrUnusablePathsTouchNothing) {
                              {kDir + "CLONE.TMP", kDir}}) {
         SCOPED_TRACE(boot + " | " + dir.substr(0, 20));
         Installation inst;
-        const auto before = inst.files.files.size();
+        const testing::DiskImage before = inst.files.Image();
         EXPECT_EQ(inst.Run(boot, dir), IDS_UPDATE_FAILED);
         EXPECT_EQ(inst.view.events,
                   (std::vector<std::string>{"wait begin", "status 52", "hide cancel", "status 12",
                                             "wait end"}));
         EXPECT_TRUE(inst.calls.empty());
-        EXPECT_EQ(inst.files.files.size(), before);
+        EXPECT_EQ(inst.files.Image(), before);
         EXPECT_TRUE(inst.files.log.empty());
         for (std::size_t row = 0; row < 5; ++row) inst.ExpectUntouched(row);
     }
@@ -304,7 +306,7 @@ TEST(UpdateRun, WithSumsARebuiltFileThatIsNotTheNewFileReplacesNothing) {
         // The old file changed after start-up looked at it: its patch gives
         // another file than the one the payload was made to give.
         Installation inst(true);
-        inst.files.files[kTargets[row]].content += "!";
+        inst.Rewrite(kTargets[row], Original(row) + "!");
         UpdateContext context = inst.Context();
         context.sums = Installation::Sums();
         EXPECT_EQ(RunUpdate(context, kExe, kDir, inst.view), IDS_UPDATE_FAILED);

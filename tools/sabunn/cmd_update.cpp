@@ -21,11 +21,11 @@
 #include "platform/directory_payload_store.h"
 #include "platform/pe_payload_store.h"
 #include "platform/pe_version_file.h"
-#include "platform/posix/posix_file_system.h"
 #include "platform/posix/windows_path_file_system.h"
 #include "seams/payload_store.h"
 #include "tools/sabunn/commands.h"
 #include "tools/sabunn/file_io.h"
+#include "tools/sabunn/update_file_system.h"
 #include "ui/catalogue.h"
 #include "update/product.h"
 #include "update/startup.h"
@@ -314,8 +314,8 @@ int RunUpdateCommand(const UpdateOptions& options) {
         ShowMessage(IDS_INSTALL_BROKEN);
         return IDS_INSTALL_BROKEN;
     }
-    PosixFileSystem posix;
-    WindowsPathFileSystem files(posix, resolved);
+    const std::unique_ptr<FileSystem> disk = MakeUpdateFileSystem();
+    WindowsPathFileSystem files(*disk, resolved);
     const std::string installDirectory = files.VirtualPrefix();
 
     // The executable: a path relative to the installation (either slash), or
@@ -328,7 +328,7 @@ int RunUpdateCommand(const UpdateOptions& options) {
         bootPath = installDirectory + bootPath;
     }
 
-    std::optional<Payloads> payloads = OpenPayloads(options, posix);
+    std::optional<Payloads> payloads = OpenPayloads(options, *disk);
     if (!payloads) return kExitFailure;
     std::string missing;
     for (const UpdateFile& file : kUpdateFiles) {

@@ -1,0 +1,11 @@
+#include "tools/sabunn/update_file_system.h"
+
+#include "platform/posix/posix_file_system.h"
+
+namespace morivane::sabunn {
+
+std::unique_ptr<FileSystem> MakeUpdateFileSystem() {
+    return std::make_unique<PosixFileSystem>();
+}
+
+}  // namespace morivane::sabunn
