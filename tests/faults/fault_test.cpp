@@ -18,7 +18,7 @@
 namespace morivane::faulttest {
 namespace {
 
-class Faults : public testing::Test {
+class Faults : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!DemoBuilt()) GTEST_SKIP() << "the demo product is not built in " << kDemoDir;
@@ -83,7 +83,7 @@ ChildOptions WithFileSizeLimit(rlim_t bytes) {
 // second row on, Clone.rec: a few entries of at most a few hundred bytes,
 // one page. The write fails short of the file, which is message 12; the
 // create itself still succeeds, since a tmpfs out of pages still has inodes.
-class FullDisk : public Faults, public testing::WithParamInterface<int> {};
+class FullDisk : public Faults, public ::testing::WithParamInterface<int> {};
 
 TEST_P(FullDisk, StopsAtItsRowAndPutsEveryEarlierRowBack) {
     const int row = GetParam();
@@ -112,7 +112,7 @@ TEST_P(FullDisk, StopsAtItsRowAndPutsEveryEarlierRowBack) {
     ExpectRefused(inst, 12, row, row);
 }
 
-INSTANTIATE_TEST_SUITE_P(EachRow, FullDisk, testing::Range(0, kRows),
+INSTANTIATE_TEST_SUITE_P(EachRow, FullDisk, ::testing::Range(0, kRows),
                          [](const auto& info) { return "Row" + std::to_string(info.param + 1); });
 
 TEST_F(Faults, DiskWithExactlyTheRoomOfTheWholeRun) {
@@ -183,7 +183,7 @@ void PrintTo(const InodeCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class NoInodeLeft : public Faults, public testing::WithParamInterface<InodeCase> {};
+class NoInodeLeft : public Faults, public ::testing::WithParamInterface<InodeCase> {};
 
 TEST_P(NoInodeLeft, CreateFailsWith11AndNothingChanges) {
     const InodeCase& c = GetParam();
@@ -209,7 +209,7 @@ const InodeCase kInodeCases[] = {
     {"ExactlyEnough", 6, 0, 5, std::nullopt},
 };
 
-INSTANTIATE_TEST_SUITE_P(Each, NoInodeLeft, testing::ValuesIn(kInodeCases),
+INSTANTIATE_TEST_SUITE_P(Each, NoInodeLeft, ::testing::ValuesIn(kInodeCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // --- Read-only directories and mounts ---------------------------------------
@@ -358,7 +358,7 @@ void PrintTo(const CutCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class OldFileCut : public Faults, public testing::WithParamInterface<CutCase> {};
+class OldFileCut : public Faults, public ::testing::WithParamInterface<CutCase> {};
 
 TEST_P(OldFileCut, FailsWith12UnlessItStillHoldsEveryCopiedUnit) {
     const CutCase& c = GetParam();
@@ -395,7 +395,7 @@ const CutCase kCutCases[] = {
     {"FifthFileEmpty", 4, [](std::uint64_t, std::uint64_t) { return std::uint64_t{0}; }, 12, 4, 4},
 };
 
-INSTANTIATE_TEST_SUITE_P(Each, OldFileCut, testing::ValuesIn(kCutCases),
+INSTANTIATE_TEST_SUITE_P(Each, OldFileCut, ::testing::ValuesIn(kCutCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

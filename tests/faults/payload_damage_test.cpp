@@ -59,7 +59,7 @@ std::vector<DamagedCopy> DamagedCopies(const std::string& intact, std::uint32_t 
     return copies;
 }
 
-class PayloadDamage : public testing::Test {
+class PayloadDamage : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!DemoBuilt()) GTEST_SKIP() << "the demo product is not built in " << kDemoDir;
@@ -184,7 +184,7 @@ TEST_F(PayloadDamage, ChangedRunEntryFailsWith12) {
     EXPECT_GE(cases, 2) << "the demo has fewer plain payloads than expected";
 }
 
-class DamagedPayload : public PayloadDamage, public testing::WithParamInterface<int> {};
+class DamagedPayload : public PayloadDamage, public ::testing::WithParamInterface<int> {};
 
 TEST_P(DamagedPayload, FailsWith12OrRebuildsTheNewFileExactly) {
     const int row = GetParam();
@@ -257,7 +257,7 @@ TEST_P(DamagedPayload, FailsWith12OrRebuildsTheNewFileExactly) {
     EXPECT_EQ(unnoticed, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(EachPayload, DamagedPayload, testing::Range(0, kRows),
+INSTANTIATE_TEST_SUITE_P(EachPayload, DamagedPayload, ::testing::Range(0, kRows),
                          [](const auto& info) {
                              return "Payload" + std::to_string(kPayloadIds[info.param]);
                          });

@@ -22,6 +22,7 @@
 #include "platform/flush_outcome.h"
 #include "platform/memory_payload_store.h"
 #include "tests/patch/test_scripts.h"
+#include "tests/support/temp_dir.h"
 #include "ui/catalogue.h"
 
 namespace morivane {
@@ -29,22 +30,7 @@ namespace {
 
 using testing::MakeScript;
 
-class TempDir {
-  public:
-    TempDir() {
-        char name[] = "/tmp/morivane-patch-XXXXXX";
-        path_ = mkdtemp(name) != nullptr ? name : "";
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
+using testing::TempDir;
 
 void WriteFile(const std::string& path, const std::string& content) {
     FILE* f = fopen(path.c_str(), "wb");

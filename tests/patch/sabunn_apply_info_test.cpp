@@ -15,6 +15,8 @@
 
 #include "patch/payload_sums.h"
 #include "tests/patch/test_scripts.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 #include "tools/encode/payload.h"
 
 namespace morivane {
@@ -25,15 +27,7 @@ using testing::MakeScript;
 
 class SabunnTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char name[] = "/tmp/morivane-sabunn-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir, ignored);
-    }
+    void SetUp() override { ASSERT_FALSE(dir.empty()) << "no temporary directory"; }
     std::string Path(const std::string& name) const { return (dir / name).string(); }
 
     static void Write(const std::string& path, const std::vector<std::uint8_t>& bytes) {
@@ -51,18 +45,11 @@ class SabunnTest : public ::testing::Test {
 
     // Runs sabunn with `args`; returns its exit status, fills out and err.
     int Run(const std::string& args) {
-        const std::string errPath = Path("stderr.txt");
-        const std::string command = std::string(SABUNN_PATH) + " " + args + " 2>" + errPath;
-        FILE* pipe = popen(command.c_str(), "r");
-        if (pipe == nullptr) return -1;
-        out.clear();
-        char buf[4096];
-        std::size_t n;
-        while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-        const int status = pclose(pipe);
-        err = Read(errPath);
-        fs::remove(errPath);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        const testing::RunResult r =
+            testing::RunCommand(std::string(SABUNN_PATH) + " " + args, dir);
+        out = r.out;
+        err = r.err;
+        return r.status;
     }
 
     // Names in the directory, other than the ones given.
@@ -75,7 +62,8 @@ class SabunnTest : public ::testing::Test {
         return other;
     }
 
-    fs::path dir;
+    testing::TempDir tmp{"sabunn_apply"};
+    const fs::path& dir = tmp.path();
     std::string out;
     std::string err;
 };

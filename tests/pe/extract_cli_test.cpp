@@ -34,9 +34,9 @@ TEST_F(Extract, WritesEachPayloadOfTheModule) {
     // the first in the directory (0x0409) being what a lookup finds.
     EXPECT_EQ(r.out, "130 HF 31\n137 plain 11\n138 plain 16\n");
     EXPECT_EQ(Files(out), (std::set<std::string>{"130.sabunn", "137.sabunn", "138.sabunn"}));
-    EXPECT_EQ(Slurp(out / "130.sabunn"), "payload!HF container one-thirty");
-    EXPECT_EQ(Slurp(out / "137.sabunn"), "english 137");
-    EXPECT_EQ(Slurp(out / "138.sabunn"), "plain script 138");
+    EXPECT_EQ(ReadText(out / "130.sabunn"), "payload!HF container one-thirty");
+    EXPECT_EQ(ReadText(out / "137.sabunn"), "english 137");
+    EXPECT_EQ(ReadText(out / "138.sabunn"), "plain script 138");
     // What the updater could never load is named on stderr.
     EXPECT_NE(r.err.find("LOGO"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("0x0411"), std::string::npos) << r.err;

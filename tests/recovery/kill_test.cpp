@@ -6,49 +6,21 @@
 // MORIVANE_TEST_KILL_AT_OPERATION (kill_file_system.cpp).
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <map>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "tests/sabunn_update/update_test_support.h"
+
+namespace morivane::updatetest {
 namespace {
 
-namespace fs = std::filesystem;
-
-const fs::path kDemoDir = MORIVANE_DEMO_DIR;
-constexpr const char* kSabunn = SABUNN_PATH;
-constexpr std::int64_t kUpdateTimestamp = 908463600;  // 1998-10-15 15:00:00 UTC
-const std::vector<std::string> kFiveFiles = {"Morivane.exe", "dat/Iobjectc.til", "dat/Iobjecto.til",
-                                             "dat/Iobjecte.til", "dat/Iobjecth.til"};
 // Far more operations than a run has; the sweep stops at the first run that
 // is not killed.
 constexpr int kMaxOperations = 400;
-
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Every entry under `root`: relative path -> content ("<dir>" for a
-// directory).
-std::map<std::string, std::string> Tree(const fs::path& root) {
-    std::map<std::string, std::string> tree;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        const std::string rel = fs::relative(entry.path(), root).string();
-        tree[rel] = entry.is_directory() ? std::string("<dir>") : Slurp(entry.path());
-    }
-    return tree;
-}
 
 struct Outcome {
     bool killed = false;  // ended by SIGKILL
@@ -56,53 +28,12 @@ struct Outcome {
     std::string output;   // stdout and stderr
 };
 
-// Runs `sabunn update --yes` on `install`, with the kill hook at operation
-// `killAt` (0: none).
-Outcome RunUpdate(const fs::path& install, int killAt) {
-    const fs::path log = install.parent_path() / "run.log";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (killAt > 0) {
-            setenv("MORIVANE_TEST_KILL_AT_OPERATION", std::to_string(killAt).c_str(), 1);
-        } else {
-            unsetenv("MORIVANE_TEST_KILL_AT_OPERATION");
-        }
-        const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int in = open("/dev/null", O_RDONLY);
-        if (out < 0 || in < 0) _exit(126);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(out, 2);
-        const std::string payloads = (kDemoDir / "payloads").string();
-        execl(kSabunn, kSabunn, "update", "--install-dir", install.c_str(), "--payloads",
-              payloads.c_str(), "--yes", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    Outcome outcome;
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid) return outcome;
-    outcome.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-    if (WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
-    outcome.output = Slurp(log);
-    return outcome;
-}
-
 class KillTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        for (const std::string& f : kFiveFiles) {
-            if (!fs::exists(kDemoDir / "old" / f) || !fs::exists(kDemoDir / "new" / f)) {
-                GTEST_SKIP() << "the demo product is not built in " << kDemoDir;
-            }
-        }
-        char pattern[] = "/tmp/morivane-kill-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        work_ = pattern;
-        install_ = work_ / "inst";
-        newTree_ = Tree(kDemoDir / "new");
-    }
-    void TearDown() override {
-        if (!work_.empty()) fs::remove_all(work_);
+        if (!DemoBuilt()) GTEST_SKIP() << "the demo product is not built in " << kDemoDir;
+        ASSERT_FALSE(tmp_.path().empty());
+        install_ = tmp_.path() / "inst";
     }
 
     void FreshInstallation() {
@@ -110,25 +41,25 @@ class KillTest : public ::testing::Test {
         fs::copy(kDemoDir / "old", install_, fs::copy_options::recursive);
     }
 
+    // Runs `sabunn update --yes` on the installation, killed just before
+    // its `killAt`-th changing file operation (0: not at all).
+    Outcome RunUpdate(int killAt) {
+        ChildOptions options;
+        if (killAt > 0) {
+            options.environment = {{"MORIVANE_TEST_KILL_AT_OPERATION", std::to_string(killAt)}};
+        }
+        const RunResult r = RunProgram({kSabunn, "update", "--install-dir", install_.string(),
+                                        "--payloads", (kDemoDir / "payloads").string(), "--yes"},
+                                       tmp_.path(), options);
+        return {r.signal == SIGKILL, r.status, r.out + r.err};
+    }
+
     // Exactly the new tree, nothing more (no Clone.tmp, Clone*.bak or
-    // Clone.rec), and the five files carry the update's time stamp.
+    // Clone.rec), and the five files carry the update's modification time
+    // (a start after the run may have read them since).
     void ExpectNewTree(const std::string& context) {
         SCOPED_TRACE(context);
-        const auto tree = Tree(install_);
-        EXPECT_EQ(tree.size(), newTree_.size());
-        for (const auto& [rel, content] : tree) {
-            auto it = newTree_.find(rel);
-            if (it == newTree_.end()) {
-                ADD_FAILURE() << "left over: " << rel;
-            } else if (it->second != content) {
-                ADD_FAILURE() << "differs from the new version: " << rel;
-            }
-        }
-        for (const std::string& f : kFiveFiles) {
-            struct stat st;
-            ASSERT_EQ(stat((install_ / f).c_str(), &st), 0) << f;
-            EXPECT_EQ(st.st_mtime, kUpdateTimestamp) << f;
-        }
+        updatetest::ExpectNewTree(install_, true);
     }
 
     int CountAsides() const {
@@ -140,9 +71,8 @@ class KillTest : public ::testing::Test {
         return n;
     }
 
-    fs::path work_;
+    TempDir tmp_{"morivane_kill"};
     fs::path install_;
-    std::map<std::string, std::string> newTree_;
 };
 
 // What one kill of the sweep left, and how the next run ended.
@@ -159,7 +89,7 @@ TEST_F(KillTest, AKillAtEveryFileOperationIsRecoveredByTheNextRun) {
     for (int n = 1; n <= kMaxOperations; ++n) {
         SCOPED_TRACE("killed at operation " + std::to_string(n));
         FreshInstallation();
-        const Outcome first = RunUpdate(install_, n);
+        const Outcome first = RunUpdate(n);
         if (!first.killed) {
             // Past the run's last operation: a whole, unkilled run.
             EXPECT_EQ(first.exitCode, 0) << first.output;
@@ -168,7 +98,7 @@ TEST_F(KillTest, AKillAtEveryFileOperationIsRecoveredByTheNextRun) {
             break;
         }
         const int asides = CountAsides();
-        const Outcome second = RunUpdate(install_, 0);
+        const Outcome second = RunUpdate(0);
         ASSERT_FALSE(second.killed);
         // 0: undone and updated anew; 8: completed, so found already updated.
         EXPECT_TRUE(second.exitCode == 0 || second.exitCode == 8) << second.output;
@@ -210,10 +140,10 @@ TEST_F(KillTest, AKillDuringTheNextRunsRecoveryIsRecoveredByTheOneAfter) {
     int beforeCommit = 0;
     for (int n = 1; n <= kMaxOperations; ++n) {
         FreshInstallation();
-        const Outcome first = RunUpdate(install_, n);
+        const Outcome first = RunUpdate(n);
         ASSERT_TRUE(first.killed) << "no commit found before the run's end";
         if (CountAsides() < 5) continue;
-        const Outcome second = RunUpdate(install_, 0);
+        const Outcome second = RunUpdate(0);
         if (second.exitCode == 0) {
             beforeCommit = n;
         } else {
@@ -232,14 +162,14 @@ TEST_F(KillTest, AKillDuringTheNextRunsRecoveryIsRecoveredByTheOneAfter) {
             SCOPED_TRACE("first run killed at " + std::to_string(chosen[c]) + ", second at " +
                          std::to_string(m));
             FreshInstallation();
-            ASSERT_TRUE(RunUpdate(install_, chosen[c]).killed);
-            const Outcome second = RunUpdate(install_, m);
+            ASSERT_TRUE(RunUpdate(chosen[c]).killed);
+            const Outcome second = RunUpdate(m);
             if (!second.killed) {
                 EXPECT_EQ(second.exitCode, expectedExit) << second.output;
                 ExpectNewTree("after the second run, not killed");
                 break;
             }
-            const Outcome third = RunUpdate(install_, 0);
+            const Outcome third = RunUpdate(0);
             ASSERT_FALSE(third.killed);
             EXPECT_TRUE(third.exitCode == 0 || third.exitCode == 8) << third.output;
             // Undone work may be undone and redone; completed work stays so.
@@ -254,3 +184,4 @@ TEST_F(KillTest, AKillDuringTheNextRunsRecoveryIsRecoveredByTheOneAfter) {
 }
 
 }  // namespace
+}  // namespace morivane::updatetest

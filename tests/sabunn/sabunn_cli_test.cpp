@@ -14,6 +14,8 @@
 #include "decode/hf.h"
 #include "decode/lzss.h"
 #include "tests/encode/test_data.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 #include "tools/encode/hf_encode.h"
 #include "tools/encode/lzss_encode.h"
 
@@ -28,14 +30,9 @@ struct Outcome {
     std::string err;
 };
 
-class SabunnCli : public testing::Test {
+class SabunnCli : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "sabunn_cli_XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { ASSERT_FALSE(dir_.empty()) << "no temporary directory"; }
 
     std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
 
@@ -48,28 +45,22 @@ class SabunnCli : public testing::Test {
         std::ifstream in(PathOf(name), std::ios::binary);
         return Bytes(std::istreambuf_iterator<char>(in), {});
     }
-    // Names of every entry in the directory, hidden ones included, apart from
-    // the captured stderr.
+    // Names of every entry in the directory, hidden ones included.
     std::set<std::string> Entries() const {
         std::set<std::string> names;
         for (const auto& e : fs::directory_iterator(dir_)) names.insert(e.path().filename());
-        names.erase(".stderr");
         return names;
     }
 
     // Runs sabunn with `args` (already quoted as needed) from the directory.
     Outcome Sabunn(const std::string& args) const {
-        const std::string errFile = PathOf(".stderr");
-        const std::string command = "cd '" + dir_.string() + "' && '" SABUNN_PATH "' " + args +
-                                    " >/dev/null 2>'" + errFile + "'";
-        const int raw = std::system(command.c_str());
-        std::ifstream in(errFile);
-        Outcome r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1,
-                  std::string(std::istreambuf_iterator<char>(in), {})};
-        return r;
+        const morivane::testing::RunResult r = morivane::testing::RunCommand(
+            "cd '" + dir_.string() + "' && '" SABUNN_PATH "' " + args, dir_);
+        return {r.status, r.err};
     }
 
-    fs::path dir_;
+    morivane::testing::TempDir tmp_{"sabunn_cli"};
+    const fs::path& dir_ = tmp_.path();
 };
 
 TEST_F(SabunnCli, PackAndUnpackRoundTrip) {

@@ -17,7 +17,7 @@
 namespace morivane::updatetest {
 namespace {
 
-class VersionFromFile : public testing::Test {
+class VersionFromFile : public ::testing::Test {
   protected:
     // The FileVersion text as start-up reads it, or "<none>".
     std::string FileVersionOf(const fs::path& path) {
@@ -110,7 +110,7 @@ TEST(PePayloads, TheProductCarriesNone) {
     EXPECT_FALSE(store.Find(130).has_value());
 }
 
-class WindowsPaths : public testing::Test {
+class WindowsPaths : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_FALSE(tmp_.path().empty());

@@ -51,7 +51,7 @@ void PatchFileVersion(const fs::path& exe, const std::string& from, const std::s
     Spit(exe, bytes);
 }
 
-class UpdateCli : public testing::Test {
+class UpdateCli : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!DemoBuilt()) GTEST_SKIP() << "the demo product is not built in " << kDemoDir;
@@ -114,7 +114,7 @@ struct Damage {
     bool withSums = true;  // the payloads come with their sums
 };
 
-class UpdateRefused : public UpdateCli, public testing::WithParamInterface<Damage> {};
+class UpdateRefused : public UpdateCli, public ::testing::WithParamInterface<Damage> {};
 
 TEST_P(UpdateRefused, LeavesTheInstallationAsItWas) {
     GetParam().apply(inst_);
@@ -179,7 +179,7 @@ const Damage kDamages[] = {
      10, "[5/5] dat\\Iobjecth.til (payload 140) ... failed with message 10", false},
 };
 
-INSTANTIATE_TEST_SUITE_P(Each, UpdateRefused, testing::ValuesIn(kDamages),
+INSTANTIATE_TEST_SUITE_P(Each, UpdateRefused, ::testing::ValuesIn(kDamages),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UpdateCli, NoEnvironmentVariableStopsTheRun) {

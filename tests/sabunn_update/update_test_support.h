@@ -28,9 +28,18 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 #include "update/product.h"
 
 namespace morivane::updatetest {
+
+using testing::ChildOptions;
+using testing::kNobody;
+using testing::RunCommand;
+using testing::RunProgram;
+using testing::RunResult;
+using testing::TempDir;
 
 namespace fs = std::filesystem;
 
@@ -176,116 +185,18 @@ inline void CopyPayloadsWithoutSums(const fs::path& to) {
 // The five files carry the stamp as both times, and the tree has exactly the
 // demo's new names and contents. The executable's access time is not
 // compared: the run reads it once more after its stamp, for the Version
-// record.
-inline void ExpectNewTree(const fs::path& dir) {
+// record; nor are any when a later start has read the files (`readSince`).
+inline void ExpectNewTree(const fs::path& dir, bool readSince = false) {
     for (const std::string& f : kFiveFiles) {
         struct stat st;
         ASSERT_EQ(::stat((dir / f).c_str(), &st), 0) << f;
         EXPECT_EQ(st.st_mtime, kStamp) << f;
-        if (f != kFiveFiles[0]) {
+        if (f != kFiveFiles[0] && !readSince) {
             EXPECT_EQ(st.st_atime, kStamp) << f;
         }
     }
     EXPECT_EQ(Differences(NamesAndContents(kDemoDir / "new"), NamesAndContents(dir)), "");
 }
-
-struct RunResult {
-    int status = -1;  // exit status, or -1 when the process did not exit normally
-    int signal = 0;   // the signal that ended it, when one did
-    std::string out;
-    std::string err;
-};
-
-// Runs `command` through the shell, stdin from /dev/null, stdout and stderr
-// captured in files under `scratch`.
-inline RunResult RunCommand(const std::string& command, const fs::path& scratch) {
-    const fs::path out = scratch / "stdout.txt";
-    const fs::path err = scratch / "stderr.txt";
-    const std::string line =
-        command + " </dev/null >'" + out.string() + "' 2>'" + err.string() + "'";
-    const int raw = std::system(line.c_str());
-    RunResult r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
-    r.out = Slurp(out);
-    r.err = Slurp(err);
-    return r;
-}
-
-// What a child started by RunProgram is given besides its arguments.
-struct ChildOptions {
-    // RLIMIT_FSIZE in bytes. SIGXFSZ is ignored in the child, so a write past
-    // the limit fails with EFBIG instead of ending the process.
-    std::optional<rlim_t> fileSizeLimit;
-    // Runs as this user and group, with no supplementary groups (needs root).
-    std::optional<uid_t> uid;
-    std::optional<gid_t> gid;
-};
-
-// The unprivileged account that root tests switch to.
-inline constexpr uid_t kNobody = 65534;
-
-// Runs `argv` directly (no shell), stdin from /dev/null, stdout and stderr
-// captured in files under `scratch`. The output files are opened before the
-// child changes user, so `scratch` need not be writable by that user.
-inline RunResult RunProgram(const std::vector<std::string>& argv, const fs::path& scratch,
-                            const ChildOptions& options = {}) {
-    const fs::path out = scratch / "stdout.txt";
-    const fs::path err = scratch / "stderr.txt";
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-        const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (in < 0 || o < 0 || e < 0) ::_exit(126);
-        ::dup2(in, 0);
-        ::dup2(o, 1);
-        ::dup2(e, 2);
-        if (options.fileSizeLimit) {
-            ::signal(SIGXFSZ, SIG_IGN);  // kept across exec
-            const rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};
-            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
-        }
-        if (options.gid && (::setgroups(0, nullptr) != 0 ||
-                            ::setresgid(*options.gid, *options.gid, *options.gid) != 0)) {
-            ::_exit(126);
-        }
-        if (options.uid && ::setresuid(*options.uid, *options.uid, *options.uid) != 0) ::_exit(126);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
-    RunResult r;
-    int raw = 0;
-    if (pid < 0 || ::waitpid(pid, &raw, 0) != pid) return r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
-    r.out = Slurp(out);
-    r.err = Slurp(err);
-    return r;
-}
-
-// A fresh directory under the system's temporary directory, removed with
-// everything in it at the end.
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "sabunn_update_XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path_.empty()) fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
 
 // Sets the immutable attribute on a file or directory (nothing inside an
 // immutable directory can be created, removed or renamed, not even by root)

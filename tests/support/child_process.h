@@ -1,0 +1,119 @@
+// Running a program of the build as the user would, for the tests of the
+// command-line tools: its exit status or the signal that ended it, and what
+// it wrote to stdout and stderr. The one child-process runner of the tests.
+#pragma once
+
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace morivane::testing {
+
+struct RunResult {
+    int status = -1;  // exit status, or -1 when the process did not exit normally
+    int signal = 0;   // the signal that ended it, when one did
+    std::string out;
+    std::string err;
+};
+
+inline std::string ReadText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs `command` through the shell, stdin from /dev/null, stdout and stderr
+// captured in files under `scratch` (which are removed again).
+inline RunResult RunCommand(const std::string& command, const std::filesystem::path& scratch) {
+    const std::filesystem::path out = scratch / ".stdout";
+    const std::filesystem::path err = scratch / ".stderr";
+    const std::string line =
+        command + " </dev/null >'" + out.string() + "' 2>'" + err.string() + "'";
+    const int raw = std::system(line.c_str());
+    RunResult r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
+    r.out = ReadText(out);
+    r.err = ReadText(err);
+    std::error_code ignored;
+    std::filesystem::remove(out, ignored);
+    std::filesystem::remove(err, ignored);
+    return r;
+}
+
+// What a child started by RunProgram is given besides its arguments.
+struct ChildOptions {
+    // RLIMIT_FSIZE in bytes. SIGXFSZ is ignored in the child, so a write past
+    // the limit fails with EFBIG instead of ending the process.
+    std::optional<rlim_t> fileSizeLimit;
+    // Runs as this user and group, with no supplementary groups (needs root).
+    std::optional<uid_t> uid;
+    std::optional<gid_t> gid;
+    // Set in the child's environment.
+    std::vector<std::pair<std::string, std::string>> environment;
+};
+
+// The unprivileged account that root tests switch to.
+inline constexpr uid_t kNobody = 65534;
+
+// Runs `argv` directly (no shell), stdin from /dev/null, stdout and stderr
+// captured in files under `scratch`. The output files are opened before the
+// child changes user, so `scratch` need not be writable by that user.
+inline RunResult RunProgram(const std::vector<std::string>& argv,
+                            const std::filesystem::path& scratch,
+                            const ChildOptions& options = {}) {
+    const std::filesystem::path out = scratch / ".stdout";
+    const std::filesystem::path err = scratch / ".stderr";
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (in < 0 || o < 0 || e < 0) ::_exit(126);
+        ::dup2(in, 0);
+        ::dup2(o, 1);
+        ::dup2(e, 2);
+        for (const auto& [name, value] : options.environment) {
+            if (::setenv(name.c_str(), value.c_str(), 1) != 0) ::_exit(126);
+        }
+        if (options.fileSizeLimit) {
+            ::signal(SIGXFSZ, SIG_IGN);  // kept across exec
+            const rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+        }
+        if (options.gid && (::setgroups(0, nullptr) != 0 ||
+                            ::setresgid(*options.gid, *options.gid, *options.gid) != 0)) {
+            ::_exit(126);
+        }
+        if (options.uid && ::setresuid(*options.uid, *options.uid, *options.uid) != 0) ::_exit(126);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    RunResult r;
+    int raw = 0;
+    if (pid < 0 || ::waitpid(pid, &raw, 0) != pid) return r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
+    r.out = ReadText(out);
+    r.err = ReadText(err);
+    std::error_code ignored;
+    std::filesystem::remove(out, ignored);
+    std::filesystem::remove(err, ignored);
+    return r;
+}
+
+}  // namespace morivane::testing
