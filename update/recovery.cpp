@@ -36,12 +36,15 @@ RecordRead ReadRecord(FileSystem& files, const std::string& path, std::string& b
 
 // Renames a record that cannot be acted on to the first free
 // "Clone<n>.rec", so that it neither blocks the installation nor is lost.
+// The rename needs no sync of its own: lost to a power cut, it is simply
+// made again at the next start, and a run that follows makes it durable with
+// its own record's directory entry, which takes the same name.
 bool SetRecordAside(FileSystem& files, const InstallationPaths& paths) {
     for (int n = 1; n <= kMaxAsideNumber; ++n) {
         const std::string name =
             paths.installDirectory + kAsideNamePrefix + std::to_string(n) + ".rec";
         if (files.Exists(name)) continue;
-        return files.Move(paths.record, name) && files.SyncDirectory(paths.installDirectory);
+        return files.Move(paths.record, name);
     }
     return false;
 }
