@@ -169,8 +169,8 @@ TEST_F(Faults, FileSizeLimitStopsEachRowItCanReach) {
 
 // A tmpfs with pages to spare but a fixed number of inodes. The run needs one
 // inode for each Clone.tmp (the previous one has become an installed file by
-// then) and one for Clone.rec, the run's first file; moves
-// need none. When the create fails, the message is 11.
+// then) and one for Clone.rec, the run's first file; moves need none. When
+// the create fails, the message is 11.
 struct InodeCase {
     const char* name;
     int freeInodes;

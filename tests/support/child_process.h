@@ -33,14 +33,10 @@ inline std::string ReadText(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Runs `command` through the shell, stdin from /dev/null, stdout and stderr
-// captured in files under `scratch` (which are removed again).
-inline RunResult RunCommand(const std::string& command, const std::filesystem::path& scratch) {
-    const std::filesystem::path out = scratch / ".stdout";
-    const std::filesystem::path err = scratch / ".stderr";
-    const std::string line =
-        command + " </dev/null >'" + out.string() + "' 2>'" + err.string() + "'";
-    const int raw = std::system(line.c_str());
+// What a child that ended with wait status `raw` left in `out` and `err`,
+// which are removed.
+inline RunResult Collect(int raw, const std::filesystem::path& out,
+                         const std::filesystem::path& err) {
     RunResult r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     r.signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
@@ -50,6 +46,16 @@ inline RunResult RunCommand(const std::string& command, const std::filesystem::p
     std::filesystem::remove(out, ignored);
     std::filesystem::remove(err, ignored);
     return r;
+}
+
+// Runs `command` through the shell, stdin from /dev/null, stdout and stderr
+// captured in files under `scratch` (which are removed again).
+inline RunResult RunCommand(const std::string& command, const std::filesystem::path& scratch) {
+    const std::filesystem::path out = scratch / ".stdout";
+    const std::filesystem::path err = scratch / ".stderr";
+    const std::string line =
+        command + " </dev/null >'" + out.string() + "' 2>'" + err.string() + "'";
+    return Collect(std::system(line.c_str()), out, err);
 }
 
 // What a child started by RunProgram is given besides its arguments.
@@ -103,17 +109,9 @@ inline RunResult RunProgram(const std::vector<std::string>& argv,
         ::execv(args[0], args.data());
         ::_exit(127);
     }
-    RunResult r;
     int raw = 0;
-    if (pid < 0 || ::waitpid(pid, &raw, 0) != pid) return r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
-    r.out = ReadText(out);
-    r.err = ReadText(err);
-    std::error_code ignored;
-    std::filesystem::remove(out, ignored);
-    std::filesystem::remove(err, ignored);
-    return r;
+    if (pid < 0 || ::waitpid(pid, &raw, 0) != pid) return RunResult{};
+    return Collect(raw, out, err);
 }
 
 }  // namespace morivane::testing

@@ -385,9 +385,10 @@ void AddUpdateCommand(CLI::App& app, int* exitCode) {
     auto options = std::make_shared<UpdateOptions>();
     CLI::App* update = app.add_subcommand(
         "update",
-        "Update an installation directory as the Windows updater does: FileVersion check, "
-        "five files rebuilt through Clone.tmp, all or nothing. Exit status 0, or the "
-        "message number (1 when no payloads or no confirmation)");
+        "Update an installation directory as the Windows updater does: an interrupted run "
+        "put in order, the FileVersion and the payloads' sums checked, five files rebuilt "
+        "through Clone.tmp, all or nothing. Exit status 0, or the message number (1 when no "
+        "payloads or no confirmation)");
     update
         ->add_option("--install-dir", options->installDirectory,
                      "The installation directory (holding Morivane.exe and dat/)")
