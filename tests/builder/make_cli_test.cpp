@@ -91,7 +91,7 @@ TEST_F(MakeCli, PayloadsApplyBackToTheNewFile) {
 TEST_F(MakeCli, RefusesAPartialUnitAndWritesNothing) {
     Write("old.bin", Random(4096, 3));
     Write("new.bin", Random(1000, 4));
-    const auto [status, err] = Sabunn("make old.bin new.bin -o p.sabunn");
+    const auto [status, err] = Sabunn("make old.bin new.bin -o p.sabunn --unit 32");
     EXPECT_EQ(status, 1);
     EXPECT_NE(err.find("--unit 25 or --unit 8 or --unit 1"), std::string::npos) << err;
     EXPECT_EQ(Entries(), (std::set<std::string>{"old.bin", "new.bin"}));

@@ -244,13 +244,25 @@ TEST(ScriptBuilder, OtherUnitSizesRoundTrip) {
 }
 
 TEST(ScriptBuilder, TinyUnitsTakeNoCopyThatCostsMoreThanItSaves) {
-    // With 1-byte units a copy needs 8 bytes of lists; 8 equal bytes are no gain.
+    // Two changed bytes with k unchanged ones between. Apart, they cost two
+    // literal runs and a copy (3 entries, an offset, 2 bytes: 9 bytes by the
+    // default costs); together one literal run of k + 2 bytes and its entry.
     const Bytes old = Random(1000, 20);
-    const Bytes neu =
-        Concat({Random(50, 21), Slice(old, 500, 8), Random(50, 22), Slice(old, 100, 9)});
-    Bytes script;
-    const ScriptView v = BuildAndCheck(old, neu, 1, &script);
-    EXPECT_EQ(OffsetsOf(v), (std::vector<std::uint32_t>{100}));
+    for (std::size_t k : {5u, 7u}) {
+        SCOPED_TRACE(k);
+        Bytes neu = old;
+        neu[500] ^= 0xFF;
+        neu[501 + k] ^= 0xFF;
+        Bytes script;
+        const ScriptView v = BuildAndCheck(old, neu, 1, &script);
+        if (k < 6) {
+            EXPECT_EQ(RunsOf(v),
+                      (std::vector<int>{500, -static_cast<int>(k + 2), 498 - static_cast<int>(k)}));
+        } else {
+            EXPECT_EQ(RunsOf(v), (std::vector<int>{500, -1, static_cast<int>(k), -1,
+                                                   498 - static_cast<int>(k)}));
+        }
+    }
 }
 
 TEST(ScriptBuilder, RepetitiveFilesStayCorrect) {
@@ -358,13 +370,13 @@ TEST(MakePayload, PackedPayloadUnpacksToTheBuiltScript) {
     ASSERT_TRUE(IsHfContainer(made.payload));
     const ByteBuffer script = HfLzssUnpack(made.payload);
     ASSERT_TRUE(script);
-    const Bytes built = BuildScript(old, neu, 32);
+    const Bytes built = BuildScript(old, neu, static_cast<int>(made.report.unitSize));
     EXPECT_TRUE(std::equal(script.span().begin(), script.span().end(), built.begin(), built.end()));
     EXPECT_EQ(made.scriptBytes, static_cast<std::size_t>(script.size()));
 }
 
 TEST(MakePayload, NewFileOfPartialUnitsNamesUnitsThatDivideIt) {
-    MakeResult made = MakePayload(Bytes(100), Bytes(1000), {}, "'b.til'");
+    MakeResult made = MakePayload(Bytes(100), Bytes(1000), {.unit = 32}, "'b.til'");
     EXPECT_EQ(made.status, MakeStatus::NewNotWholeUnits);
     EXPECT_NE(made.message.find("'b.til' is 1000 bytes"), std::string::npos) << made.message;
     EXPECT_NE(made.message.find("--unit 25 or --unit 8 or --unit 1"), std::string::npos)

@@ -1,4 +1,4 @@
-// `sabunn make`'s work apart from files and arguments: the script for an old
+// `sabunn make`'s work apart from files and arguments: the payload for an old
 // and a new file, in the stored form asked for, or a message that tells the
 // publisher what to change.
 #pragma once
@@ -9,11 +9,17 @@
 
 #include "decode/bytes.h"
 #include "tools/builder/script_builder.h"
+#include "tools/encode/payload.h"
 
 namespace morivane {
 
+// The largest unit size tried when none is asked for.
+inline constexpr int kMaxChosenUnit = 32;
+
 struct MakeOptions {
-    int unit = kDefaultUnit;
+    // Bytes per unit; 0 chooses among the sizes that divide the new file's
+    // length (see MakePayload).
+    int unit = 0;
     // Store the script itself instead of HF(LZSS(script)).
     bool plain = false;
     // With `plain`, let the builder change the run count by one when it would
@@ -32,22 +38,46 @@ enum class MakeStatus {
     SelfCheckFailed,   // the payload does not rebuild the new file (a defect here)
 };
 
+// One unit size considered: what the parse's model expected, and the payload's
+// size when one was made with it (0 when the estimate ruled it out).
+struct UnitTrial {
+    std::uint32_t unit = 0;
+    double estimatedBytes = 0;
+    std::size_t payloadBytes = 0;
+};
+
+// The script's four parts, in order, as PayloadAccount::parts lists them.
+enum ScriptPart { kHeaderPart, kRunListPart, kOffsetListPart, kPoolPart, kScriptParts };
+
 struct MakeResult {
     MakeStatus status = MakeStatus::Ok;
     std::vector<std::uint8_t> payload;  // empty unless status is Ok
-    BuildReport report;                 // the script's header
+    BuildReport report;                 // the chosen script's header
     std::size_t scriptBytes = 0;
+    // Every unit size considered, in increasing order.
+    std::vector<UnitTrial> trials;
+    // Where the payload's bytes go, by part of the script (for a plain
+    // payload the stream and container figures are 0).
+    PayloadAccount account;
     // On failure: what is wrong and what to do about it. On success: a note
     // when the run count was adjusted, otherwise empty. No trailing newline.
     std::string message;
 };
 
-// Builds the script for `old` -> `neu` and packs it unless options.plain.
+// Builds the payload for `old` -> `neu`, packed unless options.plain.
+//
+// With options.unit 0 the unit size is chosen: every size from 1 to
+// kMaxChosenUnit that divides the new file's length (1 always does) is planned
+// under the cost model; the few whose estimates come closest to the best are
+// made into payloads, and the smallest payload is kept (a plain script's size
+// is known exactly from its plan, so there the best plan is kept).
+//
 // Before returning a payload it checks what will ship: the payload reads back
 // as the script (unpacked, or plain and not taken for a container), the script
-// parses with consistent counts and no 0 entry, and applied to `old` it gives
-// exactly `neu`. Every failure is returned in the result with a message for the publisher;
-// `newName` is how the message names the new file.
+// parses with consistent counts and no 0 entry, and the updater's own patcher
+// applied to `old` gives exactly `neu`. Every failure is returned in the result
+// with a message for the publisher; `newName` is how the message names the
+// new file.
 MakeResult MakePayload(ByteSpan old, ByteSpan neu, const MakeOptions& options,
                        const std::string& newName = "NEW");
 

@@ -1,0 +1,118 @@
+#include "tools/builder/parse.h"
+
+#include <algorithm>
+#include <deque>
+
+#include "patch/sabunn_script.h"
+
+namespace morivane {
+
+namespace {
+
+constexpr std::uint64_t kUnreached = ~std::uint64_t{0} / 4;
+constexpr std::uint8_t kByCopy = 1;         // unit j was reached by a copy run
+constexpr std::uint8_t kLiteralGoesOn = 2;  // the literal run open at j began before j - 1
+
+// A copy run that may start at unit `start` and end anywhere up to `reach`,
+// and what the cheapest way to arrive there with it costs.
+struct Start {
+    std::uint32_t start;
+    std::uint32_t reach;
+    std::uint64_t cost;
+};
+
+// Joins runs that could be one (a copy continuing the previous copy's source,
+// two literal runs) and cuts runs longer than the format allows.
+std::vector<PlannedRun> Tidy(const std::vector<PlannedRun>& in, std::uint32_t unit) {
+    std::vector<PlannedRun> joined;
+    for (const PlannedRun& r : in) {
+        if (!joined.empty()) {
+            PlannedRun& last = joined.back();
+            const bool continues =
+                last.copy == r.copy &&
+                (!r.copy ||
+                 std::uint64_t{last.oldOffset} + std::uint64_t{last.units} * unit == r.oldOffset);
+            if (continues) {
+                last.units += r.units;
+                continue;
+            }
+        }
+        joined.push_back(r);
+    }
+    std::vector<PlannedRun> out;
+    for (PlannedRun r : joined) {
+        while (r.units > static_cast<std::uint32_t>(kScriptMaxRun)) {
+            PlannedRun piece = r;
+            piece.units = kScriptMaxRun;
+            out.push_back(piece);
+            r.units -= kScriptMaxRun;
+            r.newUnit += kScriptMaxRun;
+            if (r.copy) r.oldOffset += static_cast<std::uint32_t>(kScriptMaxRun) * unit;
+        }
+        out.push_back(r);
+    }
+    return out;
+}
+
+}  // namespace
+
+Plan PlanRuns(const MatchTable& matches, std::size_t newBytes, std::uint32_t unit,
+              const ParseCosts& costs) {
+    Plan plan;
+    const std::size_t units = unit == 0 ? 0 : newBytes / unit;
+    if (units == 0 || matches.Size() < newBytes) return plan;
+
+    const std::uint64_t literalUnit = std::uint64_t{costs.literalByte} * unit;
+    const std::uint64_t copyRun = std::uint64_t{costs.runEntry} + costs.offset;
+    std::vector<std::uint32_t> from(units + 1, 0);
+    std::vector<std::uint8_t> how(units + 1, 0);
+    std::deque<Start> starts;            // increasing start and reach, increasing cost
+    std::uint64_t best = 0;              // cheapest cover of the units before j
+    std::uint64_t literal = kUnreached;  // the same, ending in a literal run
+
+    for (std::size_t j = 1; j <= units; ++j) {
+        const std::size_t i = j - 1;
+        const std::uint32_t matched = std::min<std::uint32_t>(
+            matches.Length(i * unit) / unit, static_cast<std::uint32_t>(kScriptMaxRun));
+        if (matched > 0) {
+            const Start s{static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(i + matched),
+                          best + copyRun};
+            while (!starts.empty() && starts.back().cost >= s.cost) starts.pop_back();
+            starts.push_back(s);
+        }
+        while (!starts.empty() && starts.front().reach < j) starts.pop_front();
+
+        const std::uint64_t goOn = literal + literalUnit;
+        const std::uint64_t open = best + costs.runEntry + literalUnit;
+        how[j] = goOn <= open ? kLiteralGoesOn : 0;
+        literal = std::min(goOn, open);
+        best = literal;
+        if (!starts.empty() && starts.front().cost < best) {
+            best = starts.front().cost;
+            from[j] = starts.front().start;
+            how[j] |= kByCopy;
+        }
+    }
+    plan.cost = best;
+
+    std::vector<PlannedRun> reversed;
+    for (std::size_t j = units; j > 0;) {
+        if ((how[j] & kByCopy) != 0) {
+            const std::uint32_t start = from[j];
+            reversed.push_back({true, static_cast<std::uint32_t>(j - start), start,
+                                matches.Source(std::size_t{start} * unit)});
+            j = start;
+        } else {
+            const std::size_t end = j;
+            while ((how[j] & kLiteralGoesOn) != 0) --j;
+            --j;  // the run was opened at unit j - 1
+            reversed.push_back(
+                {false, static_cast<std::uint32_t>(end - j), static_cast<std::uint32_t>(j), 0});
+        }
+    }
+    std::reverse(reversed.begin(), reversed.end());
+    plan.runs = Tidy(reversed, unit);
+    return plan;
+}
+
+}  // namespace morivane
