@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "decode/hf.h"
+#include "tests/encode/test_data.h"
 
 namespace morivane {
 namespace {
@@ -46,13 +47,20 @@ class MakeCli : public ::testing::Test {
         names.erase(".stderr");
         return names;
     }
-    // Exit status and stderr of sabunn run with `args` in the directory.
-    std::pair<int, std::string> Sabunn(const std::string& args) const {
+    // Exit status and stderr of sabunn run with `args` in the directory; its
+    // standard output goes to *out when given.
+    std::pair<int, std::string> Sabunn(const std::string& args, std::string* out = nullptr) const {
         const std::string err = (dir_ / ".stderr").string();
+        const std::string std_out = (dir_ / ".stdout").string();
         const std::string command = "cd '" + dir_.string() + "' && '" SABUNN_PATH "' " + args +
-                                    " >/dev/null 2>'" + err + "'";
+                                    " >'" + std_out + "' 2>'" + err + "'";
         const int raw = std::system(command.c_str());
         std::ifstream in(err);
+        if (out != nullptr) {
+            std::ifstream o(std_out);
+            *out = std::string(std::istreambuf_iterator<char>(o), {});
+        }
+        fs::remove(std_out);
         return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1,
                 std::string(std::istreambuf_iterator<char>(in), {})};
     }
@@ -68,9 +76,9 @@ Bytes Random(std::size_t size, std::uint32_t seed) {
 }
 
 TEST_F(MakeCli, PayloadsApplyBackToTheNewFile) {
-    const Bytes old = Random(100000, 1);
+    const Bytes old = testdata::Text(100000, 1);
     Bytes neu(old.begin() + 16, old.begin() + 16 + 64000);
-    const Bytes fresh = Random(6400, 2);
+    const Bytes fresh = testdata::Text(6400, 2);
     neu.insert(neu.begin() + 32000, fresh.begin(), fresh.end());
     Write("old.bin", old);
     Write("new.bin", neu);
@@ -86,6 +94,25 @@ TEST_F(MakeCli, PayloadsApplyBackToTheNewFile) {
     }
     // No temporary file is left beside the payload.
     EXPECT_EQ(Entries(), (std::set<std::string>{"old.bin", "new.bin", "p.sabunn", "out.bin"}));
+}
+
+TEST_F(MakeCli, ChoosesTheUnitForAFileOfAnyLengthAndSaysWhereTheBytesGo) {
+    const Bytes old = testdata::Text(50001, 6);
+    Bytes neu = old;  // 50,001 = 3 * 7 * 2381: units of 1, 3, 7 and 21 bytes fit
+    neu[300] = '#';
+    Write("old.bin", old);
+    Write("new.bin", neu);
+    std::string out;
+    const auto [status, err] = Sabunn("make old.bin new.bin -o p.sabunn --breakdown", &out);
+    ASSERT_EQ(status, 0) << err;
+    const auto [applied, applyErr] = Sabunn("apply old.bin p.sabunn -o out.bin");
+    ASSERT_EQ(applied, 0) << applyErr;
+    EXPECT_TRUE(Read("out.bin") == neu);
+    for (const char* line : {"U = 1 ", "U = 3 ", "U = 7 ", "U = 21 ", "kept", "run list",
+                             "offset list", "literal pool", "total"}) {
+        EXPECT_NE(out.find(line), std::string::npos) << line << " in\n" << out;
+    }
+    EXPECT_EQ(out.find("U = 2 "), std::string::npos) << out;
 }
 
 TEST_F(MakeCli, RefusesAPartialUnitAndWritesNothing) {

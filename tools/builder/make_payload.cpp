@@ -17,9 +17,9 @@ namespace {
 constexpr ParseCosts kPackedCosts{256, 4 * 256, 256};
 // A plain script costs exactly its bytes.
 constexpr ParseCosts kPlainCosts{2 * 256, 4 * 256, 256};
-// Unit sizes whose estimate is within this factor of the best one are made into
-// payloads too, at most kMostMade in all: the estimate does not see how well
-// LZSS and the Huffman stage take to a script.
+// Plans whose estimate is within this factor of their model's best are made
+// into payloads too, at most kMostMade in all: the estimate does not see how
+// well LZSS and the Huffman stage take to a script.
 constexpr double kMakeMargin = 1.02;
 constexpr std::size_t kMostMade = 3;
 
@@ -94,14 +94,21 @@ std::array<std::size_t, kScriptParts> PartEnds(const BuildReport& r) {
     return {kScriptHeaderSize, runs, offsets, offsets + std::size_t{r.literalUnits} * r.unitSize};
 }
 
-struct Candidate {
-    std::uint32_t unit;
-    Plan plan;
-};
+// The account of a script stored plain: its parts, nothing else.
+PayloadAccount PlainAccount(const std::array<std::size_t, kScriptParts>& ends) {
+    PayloadAccount account;
+    std::size_t begin = 0;
+    for (std::size_t end : ends) {
+        account.parts.push_back({end - begin, 0, 0});
+        begin = end;
+    }
+    return account;
+}
 
 // A made payload and its script's figures.
 struct Made {
     std::vector<std::uint8_t> payload;
+    bool plain = false;
     BuildReport report;
     std::size_t scriptBytes = 0;
     PayloadAccount account;
@@ -140,34 +147,68 @@ MakeResult MakePayload(ByteSpan old, ByteSpan neu, const MakeOptions& options,
         }
     }
 
-    // Plan every unit size over one table of matches, then make payloads of
-    // the most promising plans, best estimate first.
-    const ParseCosts& costs = options.plain ? kPlainCosts : kPackedCosts;
-    std::vector<Candidate> candidates;
+    // Plan every unit size under each model over one table of matches, then
+    // make payloads of the most promising plans.
+    std::vector<std::uint16_t> poolCosts;
+    if (!options.plain) poolCosts = EstimateLiteralCosts(neu);
+    std::vector<Plan> plans;
     {
-        const MatchTable matches = MatchTable::Find(old, neu);
-        for (std::uint32_t u : units)
-            candidates.push_back({u, PlanRuns(matches, neu.size(), u, costs)});
+        const MatchTable matches = MatchTable::Find(old, neu, {.units = units});
+        for (int model = 0; model < (options.plain ? 1 : 2); ++model) {
+            ParseCosts costs = options.plain ? kPlainCosts : kPackedCosts;
+            if (model == 1) costs.literalBytes = poolCosts;
+            for (std::uint32_t u : units) {
+                plans.push_back(PlanRuns(matches, neu.size(), u, costs));
+                result.trials.push_back(
+                    {u, model == 1, static_cast<double>(plans.back().cost) / 256.0, 0, false});
+            }
+        }
     }
-    std::vector<std::size_t> order(candidates.size());
-    for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return candidates[a].plan.cost < candidates[b].plan.cost;
-    });
-    for (const Candidate& c : candidates) {
-        result.trials.push_back({c.unit, static_cast<double>(c.plan.cost) / 256.0, 0});
+    std::vector<std::size_t> chosen;  // trial indexes, in the order they are made
+    {
+        std::vector<double> bestOfModel(2, 0);
+        std::vector<std::size_t> order;
+        for (int model = 1; model >= 0; --model) {
+            std::size_t best = result.trials.size();
+            for (std::size_t t = 0; t < result.trials.size(); ++t) {
+                if (result.trials[t].poolCompresses != (model == 1)) continue;
+                if (best == result.trials.size() ||
+                    result.trials[t].estimatedBytes < result.trials[best].estimatedBytes) {
+                    best = t;
+                }
+            }
+            if (best == result.trials.size()) continue;
+            bestOfModel[model] = result.trials[best].estimatedBytes;
+            chosen.insert(chosen.begin(), best);
+        }
+        for (std::size_t t = 0; t < result.trials.size(); ++t) {
+            const UnitTrial& trial = result.trials[t];
+            if (std::find(chosen.begin(), chosen.end(), t) == chosen.end() &&
+                trial.estimatedBytes <= bestOfModel[trial.poolCompresses] * kMakeMargin) {
+                order.push_back(t);
+            }
+        }
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            const UnitTrial& x = result.trials[a];
+            const UnitTrial& y = result.trials[b];
+            return x.estimatedBytes / bestOfModel[x.poolCompresses] <
+                   y.estimatedBytes / bestOfModel[y.poolCompresses];
+        });
+        for (std::size_t t : order) {
+            if (chosen.size() >= kMostMade) break;
+            chosen.push_back(t);
+        }
     }
 
     const bool plainStorable = options.plain && options.adjustRunCount;
-    const std::size_t most = options.plain ? 1 : kMostMade;
-    const double bound = static_cast<double>(candidates[order[0]].plan.cost) * kMakeMargin;
     Made kept;
-    for (std::size_t rank = 0; rank < std::min(most, order.size()); ++rank) {
-        Candidate& c = candidates[order[rank]];
-        if (rank > 0 && static_cast<double>(c.plan.cost) > bound) break;
+    std::size_t keptTrial = 0;
+    for (std::size_t t : chosen) {
+        const std::uint32_t unit = result.trials[t].unit;
         Made made;
         std::vector<std::uint8_t> script =
-            WriteScript(c.plan, neu, c.unit, plainStorable, &made.report);
+            WriteScript(plans[t], neu, unit, plainStorable, &made.report);
+        plans[t] = Plan{};  // its runs are in the script now
         made.scriptBytes = script.size();
         const std::array<std::size_t, kScriptParts> ends = PartEnds(made.report);
         if (options.plain) {
@@ -180,11 +221,8 @@ MakeResult MakePayload(ByteSpan old, ByteSpan neu, const MakeOptions& options,
                     "let the builder split one run to change the count.";
                 return result;
             }
-            std::size_t begin = 0;
-            for (std::size_t end : ends) {
-                made.account.parts.push_back({end - begin, 0, 0});
-                begin = end;
-            }
+            made.account = PlainAccount(ends);
+            made.plain = true;
             made.payload = std::move(script);
         } else {
             made.payload = PackPayload(script, {}, ends, &made.account);
@@ -194,14 +232,23 @@ MakeResult MakePayload(ByteSpan old, ByteSpan neu, const MakeOptions& options,
                                  " bytes) is too long for the HF container; store it with --plain";
                 return result;
             }
+            // Content that does not compress comes out larger packed; stored
+            // plain it is the script's size, if the patcher will take it so.
+            if (script.size() < made.payload.size() && !PlainScriptLooksLikeHf(script)) {
+                made.account = PlainAccount(ends);
+                made.plain = true;
+                made.payload = std::move(script);
+            }
         }
-        c.plan = Plan{};  // its runs are in the script now
-        result.trials[order[rank]].payloadBytes = made.payload.size();
+        result.trials[t].payloadBytes = made.payload.size();
         if (kept.payload.empty() || made.payload.size() < kept.payload.size()) {
             kept = std::move(made);
+            keptTrial = t;
         }
     }
+    result.trials[keptTrial].kept = true;
 
+    result.plain = kept.plain;
     result.report = kept.report;
     result.scriptBytes = kept.scriptBytes;
     result.account = std::move(kept.account);

@@ -38,12 +38,17 @@ enum class MakeStatus {
     SelfCheckFailed,   // the payload does not rebuild the new file (a defect here)
 };
 
-// One unit size considered: what the parse's model expected, and the payload's
-// size when one was made with it (0 when the estimate ruled it out).
+// One plan considered: its unit size and cost model, what the model expected,
+// and the payload's size when one was made of it (0 when the estimate ruled
+// it out).
 struct UnitTrial {
     std::uint32_t unit = 0;
+    // The model priced pool bytes by how the new file compresses around them
+    // (EstimateLiteralCosts) rather than at a flat rate.
+    bool poolCompresses = false;
     double estimatedBytes = 0;
     std::size_t payloadBytes = 0;
+    bool kept = false;
 };
 
 // The script's four parts, in order, as PayloadAccount::parts lists them.
@@ -52,25 +57,34 @@ enum ScriptPart { kHeaderPart, kRunListPart, kOffsetListPart, kPoolPart, kScript
 struct MakeResult {
     MakeStatus status = MakeStatus::Ok;
     std::vector<std::uint8_t> payload;  // empty unless status is Ok
+    bool plain = false;                 // the payload is the script itself
     BuildReport report;                 // the chosen script's header
     std::size_t scriptBytes = 0;
-    // Every unit size considered, in increasing order.
+    // Every plan considered, flat-rate model first, each in increasing unit size.
     std::vector<UnitTrial> trials;
     // Where the payload's bytes go, by part of the script (for a plain
-    // payload the stream and container figures are 0).
+    // payload the stream and container figures are 0, and there is no rest).
     PayloadAccount account;
     // On failure: what is wrong and what to do about it. On success: a note
     // when the run count was adjusted, otherwise empty. No trailing newline.
     std::string message;
 };
 
-// Builds the payload for `old` -> `neu`, packed unless options.plain.
+// Builds the payload for `old` -> `neu`: the script itself with options.plain,
+// otherwise HF(LZSS(script)), or the script itself when that is smaller (new
+// content that does not compress) and the patcher will not take it for a
+// container.
 //
 // With options.unit 0 the unit size is chosen: every size from 1 to
-// kMaxChosenUnit that divides the new file's length (1 always does) is planned
-// under the cost model; the few whose estimates come closest to the best are
-// made into payloads, and the smallest payload is kept (a plain script's size
-// is known exactly from its plan, so there the best plan is kept).
+// kMaxChosenUnit that divides the new file's length (1 always does) is planned,
+// options.unit alone otherwise. A packed payload is planned under two cost
+// models, one that prices pool bytes at a flat rate (right where the literals
+// are scattered changes) and one that prices them by how the new file
+// compresses around them (right where long stretches are new); neither can
+// judge the other's plans, so the best plan of each, and any other within a
+// small margin of its model's best, are made into payloads (a few at most),
+// and the smallest payload is kept. A plain script's size is known exactly
+// from its plan, so there the best plan is kept.
 //
 // Before returning a payload it checks what will ship: the payload reads back
 // as the script (unpacked, or plain and not taken for a container), the script

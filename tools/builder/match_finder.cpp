@@ -40,6 +40,7 @@ class OldIndex {
     std::uint32_t First(const std::uint8_t* p) const {
         return head_.empty() ? kNone : head_[Slot(Key(p))];
     }
+
     std::uint32_t Next(std::uint32_t offset) const { return next_[offset]; }
 
   private:
@@ -87,6 +88,13 @@ MatchTable MatchTable::Find(ByteSpan old, ByteSpan neu, const MatchOptions& opti
 
     const OldIndex index(old);
     const int maxCandidates = std::max(1, options.maxCandidates);
+    const std::size_t step = std::max<std::uint32_t>(1, options.unmatchedStep);
+    std::vector<std::uint32_t> wide;  // units whose starts need searches of their own
+    std::uint32_t widest = 0;
+    for (std::uint32_t u : options.units) {
+        if (u > options.researchBelow) wide.push_back(u);
+        widest = std::max(widest, u);
+    }
     std::size_t source = 0;  // the current match: old offset and length
     std::size_t length = 0;
     std::int64_t displacement = 0;  // of the last match: old offset - new position
@@ -95,7 +103,12 @@ MatchTable MatchTable::Find(ByteSpan old, ByteSpan neu, const MatchOptions& opti
             ++source;
             --length;
         }
-        if (length < options.researchBelow) {
+
+        bool search = length < options.researchBelow;
+        if (!search && length < widest) {
+            for (std::uint32_t u : wide) search = search || (length < u && i % u == 0);
+        }
+        if (search) {
             const std::uint8_t* target = neu.data() + i;
             const std::int64_t wanted = static_cast<std::int64_t>(i) + displacement;
             auto consider = [&](std::size_t from) {
@@ -115,7 +128,9 @@ MatchTable MatchTable::Find(ByteSpan old, ByteSpan neu, const MatchOptions& opti
             if (wanted >= 0 && static_cast<std::size_t>(wanted) < old.size()) {
                 consider(static_cast<std::size_t>(wanted));
             }
-            if (n - i >= kKeyBytes) {
+            // Only every step-th position looks up its key; a match found
+            // there is extended backwards below.
+            if (n - i >= kKeyBytes && i % step == 0) {
                 int seen = 0;
                 for (std::uint32_t o = index.First(target); o != kNone && seen < maxCandidates;
                      o = index.Next(o), ++seen) {
@@ -125,6 +140,17 @@ MatchTable MatchTable::Find(ByteSpan old, ByteSpan neu, const MatchOptions& opti
         }
         if (length > 0) {
             displacement = static_cast<std::int64_t>(source) - static_cast<std::int64_t>(i);
+            // The match may have begun earlier, at positions that hold a
+            // shorter one or none (reach stays non-decreasing: each position
+            // taken over gets the reach of position i, which is at least its own).
+            std::size_t start = i, from = source;
+            while (start > 0 && from > 0 && old[from - 1] == neu[start - 1] &&
+                   table.length_[start - 1] < length + (i - start) + 1) {
+                --start;
+                --from;
+                table.source_[start] = static_cast<std::uint32_t>(from);
+                table.length_[start] = static_cast<std::uint32_t>(length + (i - start));
+            }
         }
         table.source_[i] = static_cast<std::uint32_t>(source);
         table.length_[i] = static_cast<std::uint32_t>(length);

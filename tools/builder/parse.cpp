@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <deque>
 
+#include "decode/lzss.h"
 #include "patch/sabunn_script.h"
 
 namespace morivane {
@@ -22,8 +23,10 @@ struct Start {
 };
 
 // Joins runs that could be one (a copy continuing the previous copy's source,
-// two literal runs) and cuts runs longer than the format allows.
-std::vector<PlannedRun> Tidy(const std::vector<PlannedRun>& in, std::uint32_t unit) {
+// two literal runs) and cuts runs longer than the format allows, keeping
+// *cost in step: a join saves an entry (and an offset), a cut adds one.
+std::vector<PlannedRun> Tidy(const std::vector<PlannedRun>& in, std::uint32_t unit,
+                             const ParseCosts& costs, std::uint64_t* cost) {
     std::vector<PlannedRun> joined;
     for (const PlannedRun& r : in) {
         if (!joined.empty()) {
@@ -34,6 +37,7 @@ std::vector<PlannedRun> Tidy(const std::vector<PlannedRun>& in, std::uint32_t un
                  std::uint64_t{last.oldOffset} + std::uint64_t{last.units} * unit == r.oldOffset);
             if (continues) {
                 last.units += r.units;
+                *cost -= costs.runEntry + (r.copy ? costs.offset : 0);
                 continue;
             }
         }
@@ -45,6 +49,7 @@ std::vector<PlannedRun> Tidy(const std::vector<PlannedRun>& in, std::uint32_t un
             PlannedRun piece = r;
             piece.units = kScriptMaxRun;
             out.push_back(piece);
+            *cost += costs.runEntry;
             r.units -= kScriptMaxRun;
             r.newUnit += kScriptMaxRun;
             if (r.copy) r.oldOffset += static_cast<std::uint32_t>(kScriptMaxRun) * unit;
@@ -56,13 +61,47 @@ std::vector<PlannedRun> Tidy(const std::vector<PlannedRun>& in, std::uint32_t un
 
 }  // namespace
 
+std::vector<std::uint16_t> EstimateLiteralCosts(ByteSpan neu) {
+    constexpr std::uint16_t kLiteral = 9 * 256 / 8;  // 9 bits
+    constexpr std::size_t kWindow = kLzssWindowSize;
+    constexpr std::size_t kMinMatch = 3;
+    const std::size_t n = neu.size();
+    std::vector<std::uint16_t> costs(n, kLiteral);
+    std::vector<std::uint32_t> latest(std::size_t{1} << 16, 0);  // position + 1; 0: none
+    auto slot = [&](std::size_t k) {
+        const std::uint32_t v = static_cast<std::uint32_t>(neu[k]) << 16 |
+                                static_cast<std::uint32_t>(neu[k + 1]) << 8 | neu[k + 2];
+        return (v * 2654435761u) >> 16;
+    };
+    for (std::size_t k = 0; k + kMinMatch <= n;) {
+        const std::uint32_t s = slot(k);
+        const std::uint32_t seen = latest[s];
+        latest[s] = static_cast<std::uint32_t>(k + 1);
+        if (seen != 0 && k - (seen - 1) < kWindow) {
+            const std::size_t from = seen - 1;
+            const std::size_t length = CommonPrefix(neu.data() + from, neu.data() + k,
+                                                    std::min<std::size_t>(kLzssMaxMatch, n - k));
+            if (length >= kMinMatch) {
+                const auto share = static_cast<std::uint16_t>(17 * 256 / 8 / length);
+                std::fill(costs.begin() + static_cast<std::ptrdiff_t>(k),
+                          costs.begin() + static_cast<std::ptrdiff_t>(k + length), share);
+                k += length;
+                continue;
+            }
+        }
+        ++k;
+    }
+    return costs;
+}
+
 Plan PlanRuns(const MatchTable& matches, std::size_t newBytes, std::uint32_t unit,
               const ParseCosts& costs) {
     Plan plan;
     const std::size_t units = unit == 0 ? 0 : newBytes / unit;
     if (units == 0 || matches.Size() < newBytes) return plan;
 
-    const std::uint64_t literalUnit = std::uint64_t{costs.literalByte} * unit;
+    const bool perByte = costs.literalBytes.size() >= newBytes;
+    const std::uint64_t flatLiteralUnit = std::uint64_t{costs.literalByte} * unit;
     const std::uint64_t copyRun = std::uint64_t{costs.runEntry} + costs.offset;
     std::vector<std::uint32_t> from(units + 1, 0);
     std::vector<std::uint8_t> how(units + 1, 0);
@@ -82,6 +121,11 @@ Plan PlanRuns(const MatchTable& matches, std::size_t newBytes, std::uint32_t uni
         }
         while (!starts.empty() && starts.front().reach < j) starts.pop_front();
 
+        std::uint64_t literalUnit = flatLiteralUnit;
+        if (perByte) {
+            literalUnit = 0;
+            for (std::size_t b = i * unit; b < j * unit; ++b) literalUnit += costs.literalBytes[b];
+        }
         const std::uint64_t goOn = literal + literalUnit;
         const std::uint64_t open = best + costs.runEntry + literalUnit;
         how[j] = goOn <= open ? kLiteralGoesOn : 0;
@@ -111,7 +155,7 @@ Plan PlanRuns(const MatchTable& matches, std::size_t newBytes, std::uint32_t uni
         }
     }
     std::reverse(reversed.begin(), reversed.end());
-    plan.runs = Tidy(reversed, unit);
+    plan.runs = Tidy(reversed, unit, costs, &plan.cost);
     return plan;
 }
 

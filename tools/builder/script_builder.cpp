@@ -95,7 +95,9 @@ std::vector<std::uint8_t> BuildScript(ByteSpan old, ByteSpan neu, int unitSize,
     rep.status = CheckBuildInput(old.size(), neu.size(), unitSize);
     if (rep.status != BuildStatus::Ok) return {};
     const auto unit = static_cast<std::uint32_t>(unitSize);
-    const MatchTable matches = MatchTable::Find(old, neu, options.matching);
+    MatchOptions matching = options.matching;
+    matching.units = std::span<const std::uint32_t>(&unit, 1);
+    const MatchTable matches = MatchTable::Find(old, neu, matching);
     const Plan plan = PlanRuns(matches, neu.size(), unit, options.costs);
     return WriteScript(plan, neu, unit, options.plainStorable, &rep);
 }

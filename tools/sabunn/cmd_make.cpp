@@ -21,12 +21,12 @@ struct MakeCommandOptions {
 
 // The unit sizes weighed and where the kept payload's bytes go.
 void PrintBreakdown(const MakeResult& result, bool plain) {
-    std::printf("unit sizes      estimate    payload\n");
+    std::printf("plans              pool priced    estimate    payload\n");
     for (const UnitTrial& t : result.trials) {
-        std::printf("  U = %-8u %10.0f", t.unit, t.estimatedBytes);
+        std::printf("  U = %-8u %16s %11.0f", t.unit, t.poolCompresses ? "as LZSS of NEW" : "flat",
+                    t.estimatedBytes);
         if (t.payloadBytes > 0) {
-            std::printf(" %10zu%s\n", t.payloadBytes,
-                        t.unit == result.report.unitSize ? "  kept" : "");
+            std::printf(" %10zu%s\n", t.payloadBytes, t.kept ? "  kept" : "");
         } else {
             std::printf("          -\n");
         }
@@ -44,14 +44,16 @@ void PrintBreakdown(const MakeResult& result, bool plain) {
             std::printf("  %12.1f  %12.1f\n", a.parts[p].streamBytes, a.parts[p].containerBytes);
         }
     }
-    if (!plain) {
-        std::printf("  %-12s %10s  %12.1f  %12.1f\n", "other", "-", a.otherStreamBytes,
-                    a.otherContainerBytes);
-        std::printf("  %-12s %10zu  %12llu  %12llu\n", "total", result.scriptBytes,
-                    static_cast<unsigned long long>(a.streamBytes),
-                    static_cast<unsigned long long>(a.containerBytes));
-        std::printf("HF blocks       %zu (%zu coded)\n", a.blocks, a.codedBlocks);
+    if (plain) {
+        std::printf("  %-12s %10zu\n", "total", result.scriptBytes);
+        return;
     }
+    std::printf("  %-12s %10s  %12.1f  %12.1f\n", "other", "-", a.otherStreamBytes,
+                a.otherContainerBytes);
+    std::printf("  %-12s %10zu  %12llu  %12llu\n", "total", result.scriptBytes,
+                static_cast<unsigned long long>(a.streamBytes),
+                static_cast<unsigned long long>(a.containerBytes));
+    std::printf("HF blocks       %zu (%zu coded)\n", a.blocks, a.codedBlocks);
 }
 
 int RunMake(const MakeCommandOptions& options) {
@@ -85,9 +87,9 @@ int RunMake(const MakeCommandOptions& options) {
     std::printf(
         "%s: %zu bytes, %s; script %zu bytes: %u units of %u bytes, %u runs, %u copy runs, "
         "%u literal units\n",
-        options.payload.c_str(), result.payload.size(), options.plain ? "plain" : "HF container",
+        options.payload.c_str(), result.payload.size(), result.plain ? "plain" : "HF container",
         result.scriptBytes, r.newUnits, r.unitSize, r.runCount, r.copyCount, r.literalUnits);
-    if (options.breakdown) PrintBreakdown(result, options.plain);
+    if (options.breakdown) PrintBreakdown(result, result.plain);
     return kExitOk;
 }
 
@@ -100,7 +102,9 @@ void AddMakeCommand(CLI::App& app, int* exitCode) {
     make->add_option("OLD", options->oldPath, "The file as installed")->required();
     make->add_option("NEW", options->newPath, "The file the update should produce")->required();
     make->add_option("-o,--output", options->payload, "The payload file to write")->required();
-    make->add_flag("--plain", options->plain, "Store the script uncompressed");
+    make->add_flag("--plain", options->plain,
+                   "Store the script uncompressed (without it, it is packed unless it comes "
+                   "out smaller as it is)");
     make->add_option("--unit", options->unit,
                      "Bytes per unit; NEW's length must be a multiple. Without it, the unit "
                      "size (1 to 32, dividing NEW's length) that gives the smallest payload")
