@@ -135,6 +135,10 @@ TEST(MakePayload, NewContentThatDoesNotCompressIsStoredPlain) {
             EXPECT_GE(t.payloadBytes, plain.payload.size());
         }
     }
+    // Asked for, the container is made all the same.
+    const MakeResult packed = MakeAndCheck(old, neu, {.form = StoredForm::Packed});
+    EXPECT_FALSE(packed.plain);
+    EXPECT_GT(packed.payload.size(), plain.payload.size());
 }
 
 TEST(MakePayload, AccountSaysWhereEveryByteGoes) {
@@ -179,7 +183,7 @@ TEST(MakePayload, NewFileOfPartialUnitsNamesUnitsThatDivideIt) {
 
 TEST(ReadBack, NamesWhatThePatcherGetsWrong) {
     const CodePair pair;
-    MakeResult made = MakeAndCheck(pair.old, pair.neu, {.plain = true});
+    MakeResult made = MakeAndCheck(pair.old, pair.neu, {.form = StoredForm::Plain});
     ASSERT_TRUE(made.plain);
     ASSERT_GT(made.report.literalUnits, 0u);
     EXPECT_EQ(ReadBack(pair.old, pair.neu, made.payload), "");

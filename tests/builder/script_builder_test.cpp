@@ -306,7 +306,7 @@ TEST(ScriptBuilderPlain, MakeRefusesOrAdjustsAndSaysSo) {
     Bytes old, neu;
     MagicRunCountPair(false, &old, &neu);
     MakeOptions options;
-    options.plain = true;
+    options.form = StoredForm::Plain;
     options.adjustRunCount = false;
     MakeResult refused = MakePayload(old, neu, options);
     EXPECT_EQ(refused.status, MakeStatus::PlainLooksLikeHf);
@@ -320,7 +320,7 @@ TEST(ScriptBuilderPlain, MakeRefusesOrAdjustsAndSaysSo) {
     EXPECT_EQ(testing::ApplyPayload(old, made.payload).rebuilt, neu);
 
     // Packed, the count does not matter and stays as built.
-    options.plain = false;
+    options.form = StoredForm::Packed;
     MakeResult packed = MakePayload(old, neu, options);
     ASSERT_EQ(packed.status, MakeStatus::Ok) << packed.message;
     EXPECT_EQ(packed.report.runCount, 17992u);

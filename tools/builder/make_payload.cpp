@@ -20,7 +20,7 @@ constexpr ParseCosts kPlainCosts{2 * 256, 4 * 256, 256};
 // Plans whose estimate is within this factor of their model's best are made
 // into payloads too, at most kMostMade in all: the estimate does not see how
 // well LZSS and the Huffman stage take to a script.
-constexpr double kMakeMargin = 1.02;
+constexpr double kMakeMargin = 1.05;
 constexpr std::size_t kMostMade = 3;
 
 // The script's structure as the builder guarantees it: it parses, its header
@@ -94,6 +94,42 @@ std::array<std::size_t, kScriptParts> PartEnds(const BuildReport& r) {
     return {kScriptHeaderSize, runs, offsets, offsets + std::size_t{r.literalUnits} * r.unitSize};
 }
 
+// The plans to make into payloads, in order: the best of each model by its own
+// estimate, then, of the plans within kMakeMargin of their model's best, those
+// of the largest units. The models favour small units more than the packed
+// sizes do, most where the pool compresses: small units cut the pool into
+// pieces that compress less well than the estimate assumes.
+std::vector<std::size_t> ChoosePlans(const std::vector<UnitTrial>& trials) {
+    std::vector<std::size_t> chosen;
+    double best[2] = {0, 0};
+    for (int model = 0; model < 2; ++model) {
+        std::size_t pick = trials.size();
+        for (std::size_t t = 0; t < trials.size(); ++t) {
+            if (trials[t].poolCompresses != (model == 1)) continue;
+            if (pick == trials.size() || trials[t].estimatedBytes < trials[pick].estimatedBytes) {
+                pick = t;
+            }
+        }
+        if (pick == trials.size()) continue;
+        best[model] = trials[pick].estimatedBytes;
+        chosen.push_back(pick);
+    }
+    std::vector<std::size_t> near;
+    for (std::size_t t = 0; t < trials.size(); ++t) {
+        if (std::find(chosen.begin(), chosen.end(), t) == chosen.end() &&
+            trials[t].estimatedBytes <= best[trials[t].poolCompresses] * kMakeMargin) {
+            near.push_back(t);
+        }
+    }
+    std::stable_sort(near.begin(), near.end(),
+                     [&](std::size_t a, std::size_t b) { return trials[a].unit > trials[b].unit; });
+    for (std::size_t t : near) {
+        if (chosen.size() >= kMostMade) break;
+        chosen.push_back(t);
+    }
+    return chosen;
+}
+
 // The account of a script stored plain: its parts, nothing else.
 PayloadAccount PlainAccount(const std::array<std::size_t, kScriptParts>& ends) {
     PayloadAccount account;
@@ -149,58 +185,37 @@ MakeResult MakePayload(ByteSpan old, ByteSpan neu, const MakeOptions& options,
 
     // Plan every unit size under each model over one table of matches, then
     // make payloads of the most promising plans.
-    std::vector<std::uint16_t> poolCosts;
-    if (!options.plain) poolCosts = EstimateLiteralCosts(neu);
+    const bool plain = options.form == StoredForm::Plain;
+    // Only the estimates are kept at first: planning the few chosen again
+    // costs less time than holding every plan costs memory.
     std::vector<Plan> plans;
+    std::vector<std::size_t> chosen;
     {
         const MatchTable matches = MatchTable::Find(old, neu, {.units = units});
-        for (int model = 0; model < (options.plain ? 1 : 2); ++model) {
-            ParseCosts costs = options.plain ? kPlainCosts : kPackedCosts;
-            if (model == 1) costs.literalBytes = poolCosts;
+        // (After the matches: the old file's index is gone by now.)
+        std::vector<std::uint16_t> poolCosts;
+        if (!plain) poolCosts = EstimateLiteralCosts(neu);
+        auto costsOf = [&](bool poolCompresses) {
+            ParseCosts costs = plain ? kPlainCosts : kPackedCosts;
+            if (poolCompresses) costs.literalBytes = poolCosts;
+            return costs;
+        };
+        for (int model = 0; model < (plain ? 1 : 2); ++model) {
             for (std::uint32_t u : units) {
-                plans.push_back(PlanRuns(matches, neu.size(), u, costs));
+                const Plan plan = PlanRuns(matches, neu.size(), u, costsOf(model == 1));
                 result.trials.push_back(
-                    {u, model == 1, static_cast<double>(plans.back().cost) / 256.0, 0, false});
+                    {u, model == 1, static_cast<double>(plan.cost) / 256.0, 0, false});
             }
         }
-    }
-    std::vector<std::size_t> chosen;  // trial indexes, in the order they are made
-    {
-        std::vector<double> bestOfModel(2, 0);
-        std::vector<std::size_t> order;
-        for (int model = 1; model >= 0; --model) {
-            std::size_t best = result.trials.size();
-            for (std::size_t t = 0; t < result.trials.size(); ++t) {
-                if (result.trials[t].poolCompresses != (model == 1)) continue;
-                if (best == result.trials.size() ||
-                    result.trials[t].estimatedBytes < result.trials[best].estimatedBytes) {
-                    best = t;
-                }
-            }
-            if (best == result.trials.size()) continue;
-            bestOfModel[model] = result.trials[best].estimatedBytes;
-            chosen.insert(chosen.begin(), best);
-        }
-        for (std::size_t t = 0; t < result.trials.size(); ++t) {
-            const UnitTrial& trial = result.trials[t];
-            if (std::find(chosen.begin(), chosen.end(), t) == chosen.end() &&
-                trial.estimatedBytes <= bestOfModel[trial.poolCompresses] * kMakeMargin) {
-                order.push_back(t);
-            }
-        }
-        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-            const UnitTrial& x = result.trials[a];
-            const UnitTrial& y = result.trials[b];
-            return x.estimatedBytes / bestOfModel[x.poolCompresses] <
-                   y.estimatedBytes / bestOfModel[y.poolCompresses];
-        });
-        for (std::size_t t : order) {
-            if (chosen.size() >= kMostMade) break;
-            chosen.push_back(t);
+        chosen = ChoosePlans(result.trials);
+        plans.resize(result.trials.size());
+        for (std::size_t t : chosen) {
+            plans[t] = PlanRuns(matches, neu.size(), result.trials[t].unit,
+                                costsOf(result.trials[t].poolCompresses));
         }
     }
 
-    const bool plainStorable = options.plain && options.adjustRunCount;
+    const bool plainStorable = plain && options.adjustRunCount;
     Made kept;
     std::size_t keptTrial = 0;
     for (std::size_t t : chosen) {
@@ -211,7 +226,7 @@ MakeResult MakePayload(ByteSpan old, ByteSpan neu, const MakeOptions& options,
         plans[t] = Plan{};  // its runs are in the script now
         made.scriptBytes = script.size();
         const std::array<std::size_t, kScriptParts> ends = PartEnds(made.report);
-        if (options.plain) {
+        if (plain) {
             if (PlainScriptLooksLikeHf(script)) {
                 result.status = MakeStatus::PlainLooksLikeHf;
                 result.message =
@@ -234,7 +249,8 @@ MakeResult MakePayload(ByteSpan old, ByteSpan neu, const MakeOptions& options,
             }
             // Content that does not compress comes out larger packed; stored
             // plain it is the script's size, if the patcher will take it so.
-            if (script.size() < made.payload.size() && !PlainScriptLooksLikeHf(script)) {
+            if (options.form == StoredForm::Smaller && script.size() < made.payload.size() &&
+                !PlainScriptLooksLikeHf(script)) {
                 made.account = PlainAccount(ends);
                 made.plain = true;
                 made.payload = std::move(script);

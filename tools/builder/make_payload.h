@@ -16,15 +16,21 @@ namespace morivane {
 // The largest unit size tried when none is asked for.
 inline constexpr int kMaxChosenUnit = 32;
 
+// How a payload holds its script.
+enum class StoredForm {
+    Smaller,  // HF(LZSS(script)), or the script itself when that is smaller
+    Plain,    // the script itself
+    Packed,   // HF(LZSS(script)), even when that is larger
+};
+
 struct MakeOptions {
     // Bytes per unit; 0 chooses among the sizes that divide the new file's
     // length (see MakePayload).
     int unit = 0;
-    // Store the script itself instead of HF(LZSS(script)).
-    bool plain = false;
-    // With `plain`, let the builder change the run count by one when it would
-    // read as the HF magic (BuildOptions::plainStorable). Without it such a
-    // script is refused.
+    StoredForm form = StoredForm::Smaller;
+    // With StoredForm::Plain, let the builder change the run count by one when
+    // it would read as the HF magic (BuildOptions::plainStorable). Without it
+    // such a script is refused.
     bool adjustRunCount = true;
 };
 
@@ -70,10 +76,9 @@ struct MakeResult {
     std::string message;
 };
 
-// Builds the payload for `old` -> `neu`: the script itself with options.plain,
-// otherwise HF(LZSS(script)), or the script itself when that is smaller (new
-// content that does not compress) and the patcher will not take it for a
-// container.
+// Builds the payload for `old` -> `neu` in options.form. The smaller of the two
+// forms is the script itself only when the patcher will not take it for a
+// container (its run count's low 16 bits are not 0x4648).
 //
 // With options.unit 0 the unit size is chosen: every size from 1 to
 // kMaxChosenUnit that divides the new file's length (1 always does) is planned,

@@ -15,6 +15,7 @@ struct MakeCommandOptions {
     std::string newPath;
     std::string payload;
     bool plain = false;
+    bool packed = false;
     int unit = 0;
     bool breakdown = false;
 };
@@ -71,7 +72,9 @@ int RunMake(const MakeCommandOptions& options) {
 
     MakeOptions make;
     make.unit = options.unit;
-    make.plain = options.plain;
+    make.form = options.plain    ? StoredForm::Plain
+                : options.packed ? StoredForm::Packed
+                                 : StoredForm::Smaller;
     const MakeResult result = MakePayload(*old, *neu, make, "'" + options.newPath + "'");
     if (result.status != MakeStatus::Ok) {
         ReportError(result.message);
@@ -102,9 +105,11 @@ void AddMakeCommand(CLI::App& app, int* exitCode) {
     make->add_option("OLD", options->oldPath, "The file as installed")->required();
     make->add_option("NEW", options->newPath, "The file the update should produce")->required();
     make->add_option("-o,--output", options->payload, "The payload file to write")->required();
-    make->add_flag("--plain", options->plain,
-                   "Store the script uncompressed (without it, it is packed unless it comes "
-                   "out smaller as it is)");
+    // Without either, the script is packed unless it comes out smaller as it is.
+    CLI::Option* plain = make->add_flag("--plain", options->plain, "Store the script uncompressed");
+    make->add_flag("--packed", options->packed,
+                   "Store the script packed (HF container) even when that is larger")
+        ->excludes(plain);
     make->add_option("--unit", options->unit,
                      "Bytes per unit; NEW's length must be a multiple. Without it, the unit "
                      "size (1 to 32, dividing NEW's length) that gives the smallest payload")
