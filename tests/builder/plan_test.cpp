@@ -97,7 +97,8 @@ std::uint64_t Cheapest(const MatchTable& table, std::size_t units, std::uint32_t
     std::uint64_t literal = c.runEntry;
     for (std::size_t k = i + 1; k <= units; ++k) {
         for (std::size_t b = (k - 1) * unit; b < k * unit; ++b) {
-            literal += c.literalBytes.empty() ? c.literalByte : c.literalBytes[b];
+            literal += c.literalBytes.empty() ? c.literalByte
+                                              : c.literalBytes[b] * (256 / kLiteralCostScale);
         }
         best = std::min(best, literal + Cheapest(table, units, unit, c, k, memo));
     }
@@ -115,8 +116,8 @@ TEST(PlanRuns, FindsTheCheapestCover) {
         Bytes neu = testing::Edited(old, seed, 1 + static_cast<int>(rng.Below(12)));
         const std::uint32_t unit = 1 + rng.Below(3);
         neu.resize(std::min<std::size_t>(neu.size(), 240) / unit * unit);
-        std::vector<std::uint16_t> perByte(neu.size());
-        for (auto& c : perByte) c = static_cast<std::uint16_t>(rng.Below(300));
+        std::vector<std::uint8_t> perByte(neu.size());
+        for (auto& c : perByte) c = static_cast<std::uint8_t>(rng.Below(40));
         ParseCosts costs{.runEntry = 1 + rng.Below(600),
                          .offset = rng.Below(2000),
                          .literalByte = 1 + rng.Below(400)};
@@ -148,7 +149,7 @@ TEST(PlanRuns, CheapPoolBytesAreCarriedRatherThanCopied) {
     const MatchTable table = MatchTable::Find(old, old);
     ASSERT_EQ(PlanRuns(table, old.size(), 1).runs.size(), 1u);
     EXPECT_TRUE(PlanRuns(table, old.size(), 1).runs[0].copy);
-    const std::vector<std::uint16_t> free(old.size(), 0);
+    const std::vector<std::uint8_t> free(old.size(), 0);
     const Plan plan = PlanRuns(table, old.size(), 1, {.literalBytes = free});
     ASSERT_EQ(plan.runs.size(), 1u);
     EXPECT_FALSE(plan.runs[0].copy);
@@ -157,12 +158,12 @@ TEST(PlanRuns, CheapPoolBytesAreCarriedRatherThanCopied) {
 TEST(EstimateLiteralCosts, RepeatsWithinTheWindowCostLessThanNewBytes) {
     const Bytes piece = Random(3000, 11);
     const Bytes neu = Concat({piece, piece, Random(5000, 12), piece});
-    const std::vector<std::uint16_t> costs = EstimateLiteralCosts(neu);
+    const std::vector<std::uint8_t> costs = EstimateLiteralCosts(neu);
     ASSERT_EQ(costs.size(), neu.size());
     auto average = [&](std::size_t from, std::size_t n) {
         double sum = 0;
         for (std::size_t k = from; k < from + n; ++k) sum += costs[k];
-        return sum / static_cast<double>(n) / 256.0;
+        return sum / static_cast<double>(n) / kLiteralCostScale;
     };
     EXPECT_NEAR(average(0, 3000), 9.0 / 8, 0.01);     // new: 9-bit literals
     EXPECT_NEAR(average(3000, 3000), 1.0 / 8, 0.01);  // 17-byte matches of 17 bits

@@ -193,7 +193,7 @@ MakeResult MakePayload(ByteSpan old, ByteSpan neu, const MakeOptions& options,
     {
         const MatchTable matches = MatchTable::Find(old, neu, {.units = units});
         // (After the matches: the old file's index is gone by now.)
-        std::vector<std::uint16_t> poolCosts;
+        std::vector<std::uint8_t> poolCosts;
         if (!plain) poolCosts = EstimateLiteralCosts(neu);
         auto costsOf = [&](bool poolCompresses) {
             ParseCosts costs = plain ? kPlainCosts : kPackedCosts;

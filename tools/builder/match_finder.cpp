@@ -82,9 +82,9 @@ std::size_t CommonPrefix(const std::uint8_t* a, const std::uint8_t* b, std::size
 MatchTable MatchTable::Find(ByteSpan old, ByteSpan neu, const MatchOptions& options) {
     MatchTable table;
     const std::size_t n = neu.size();
-    table.source_.assign(n, 0);
-    table.length_.assign(n, 0);
+    table.size_ = n;
     if (n == 0 || old.empty()) return table;
+    std::vector<Segment>& segments = table.segments_;
 
     const OldIndex index(old);
     const int maxCandidates = std::max(1, options.maxCandidates);
@@ -103,6 +103,7 @@ MatchTable MatchTable::Find(ByteSpan old, ByteSpan neu, const MatchOptions& opti
             ++source;
             --length;
         }
+        const std::size_t carriedSource = source, carriedLength = length;
 
         bool search = length < options.researchBelow;
         if (!search && length < widest) {
@@ -138,29 +139,51 @@ MatchTable MatchTable::Find(ByteSpan old, ByteSpan neu, const MatchOptions& opti
                 }
             }
         }
-        if (length > 0) {
-            displacement = static_cast<std::int64_t>(source) - static_cast<std::int64_t>(i);
-            // The match may have begun earlier, at positions that hold a
-            // shorter one or none (reach stays non-decreasing: each position
-            // taken over gets the reach of position i, which is at least its own).
-            std::size_t start = i, from = source;
-            while (start > 0 && from > 0 && old[from - 1] == neu[start - 1] &&
-                   table.length_[start - 1] < length + (i - start) + 1) {
-                --start;
-                --from;
-                table.source_[start] = static_cast<std::uint32_t>(from);
-                table.length_[start] = static_cast<std::uint32_t>(length + (i - start));
-            }
+        if (length == 0) continue;
+        displacement = static_cast<std::int64_t>(source) - static_cast<std::int64_t>(i);
+        if (source == carriedSource && length == carriedLength) continue;
+
+        // A new match. It may have begun earlier, at positions that hold a
+        // shorter one or none; it takes them over (reach stays non-decreasing:
+        // each position taken over gets the reach of position i, which is at
+        // least its own).
+        std::size_t start = i, from = source;
+        std::size_t k = segments.size();  // the last segment that starts before `start`, + 1
+        auto lengthAt = [&](std::size_t p) -> std::size_t {
+            while (k > 0 && segments[k - 1].start > p) --k;
+            return k == 0 ? 0 : Within(segments[k - 1], p).length;
+        };
+        while (start > 0 && from > 0 && old[from - 1] == neu[start - 1] &&
+               lengthAt(start - 1) < length + (i - start) + 1) {
+            --start;
+            --from;
         }
-        table.source_[i] = static_cast<std::uint32_t>(source);
-        table.length_[i] = static_cast<std::uint32_t>(length);
+        while (!segments.empty() && segments.back().start >= start) segments.pop_back();
+        segments.push_back({static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(from),
+                            static_cast<std::uint32_t>(length + (i - start))});
     }
     return table;
 }
 
-void MatchTable::Clear() {
-    std::vector<std::uint32_t>().swap(source_);
-    std::vector<std::uint32_t>().swap(length_);
+MatchTable::Match MatchTable::Within(const Segment& s, std::size_t i) {
+    const std::size_t d = i - s.start;
+    if (d >= s.length) return {};
+    return {static_cast<std::uint32_t>(s.length - d), static_cast<std::uint32_t>(s.source + d)};
+}
+
+MatchTable::Match MatchTable::At(std::size_t i) const {
+    // The last segment that starts at or before i.
+    auto after = std::upper_bound(segments_.begin(), segments_.end(), i,
+                                  [](std::size_t p, const Segment& s) { return p < s.start; });
+    if (after == segments_.begin()) return {};
+    return Within(*(after - 1), i);
+}
+
+MatchTable::Match MatchTable::Reader::At(std::size_t i) {
+    const std::vector<Segment>& segments = table_.segments_;
+    while (next_ < segments.size() && segments[next_].start <= i) ++next_;
+    if (next_ == 0) return {};
+    return Within(segments[next_ - 1], i);
 }
 
 }  // namespace morivane

@@ -11,7 +11,9 @@
 // consecutive copies come from nearby offsets.
 //
 // The table this yields has the property the parse relies on: position + match
-// length never decreases from one position to the next.
+// length never decreases from one position to the next. It is kept as the
+// positions where the match changes, which costs a fraction of a table with
+// an entry for every position.
 #pragma once
 
 #include <cstdint>
@@ -46,19 +48,46 @@ class MatchTable {
     // 2^31 - 1 bytes long). Deterministic.
     static MatchTable Find(ByteSpan old, ByteSpan neu, const MatchOptions& options = {});
 
-    std::size_t Size() const { return length_.size(); }
+    std::size_t Size() const { return size_; }
     // Bytes that match from position i on (0: none), never past either file.
-    std::uint32_t Length(std::size_t i) const { return length_[i]; }
+    std::uint32_t Length(std::size_t i) const { return At(i).length; }
     // Old-file offset the match at position i starts from; meaningful when
     // Length(i) > 0.
-    std::uint32_t Source(std::size_t i) const { return source_[i]; }
+    std::uint32_t Source(std::size_t i) const { return At(i).source; }
 
-    // Releases the table's memory.
-    void Clear();
+    struct Match {
+        std::uint32_t length = 0;
+        std::uint32_t source = 0;
+    };
+
+    // Reads the table front to back, each position in constant time on
+    // average: At(i) for i that never decrease from call to call.
+    class Reader {
+      public:
+        explicit Reader(const MatchTable& table) : table_(table) {}
+        Match At(std::size_t i);
+
+      private:
+        const MatchTable& table_;
+        std::size_t next_ = 0;  // the first segment that starts after the last i
+    };
 
   private:
-    std::vector<std::uint32_t> source_;
-    std::vector<std::uint32_t> length_;
+    // Positions from `start` on take their match from one source: position
+    // start + d matches length - d bytes from source + d, while d < length and
+    // until the next segment starts. Positions before the first segment or
+    // past the end of theirs have none. Only where the match changes from one
+    // position to the next does the table hold anything.
+    struct Segment {
+        std::uint32_t start;
+        std::uint32_t source;
+        std::uint32_t length;
+    };
+    Match At(std::size_t i) const;
+    static Match Within(const Segment& s, std::size_t i);
+
+    std::size_t size_ = 0;
+    std::vector<Segment> segments_;
 };
 
 // Number of leading bytes on which a and b agree, looking at most n bytes.

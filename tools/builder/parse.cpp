@@ -61,12 +61,12 @@ std::vector<PlannedRun> Tidy(const std::vector<PlannedRun>& in, std::uint32_t un
 
 }  // namespace
 
-std::vector<std::uint16_t> EstimateLiteralCosts(ByteSpan neu) {
-    constexpr std::uint16_t kLiteral = 9 * 256 / 8;  // 9 bits
+std::vector<std::uint8_t> EstimateLiteralCosts(ByteSpan neu) {
+    constexpr std::uint8_t kLiteral = 9 * kLiteralCostScale / 8;  // 9 bits
     constexpr std::size_t kWindow = kLzssWindowSize;
     constexpr std::size_t kMinMatch = 3;
     const std::size_t n = neu.size();
-    std::vector<std::uint16_t> costs(n, kLiteral);
+    std::vector<std::uint8_t> costs(n, kLiteral);
     std::vector<std::uint32_t> latest(std::size_t{1} << 16, 0);  // position + 1; 0: none
     auto slot = [&](std::size_t k) {
         const std::uint32_t v = static_cast<std::uint32_t>(neu[k]) << 16 |
@@ -82,7 +82,7 @@ std::vector<std::uint16_t> EstimateLiteralCosts(ByteSpan neu) {
             const std::size_t length = CommonPrefix(neu.data() + from, neu.data() + k,
                                                     std::min<std::size_t>(kLzssMaxMatch, n - k));
             if (length >= kMinMatch) {
-                const auto share = static_cast<std::uint16_t>(17 * 256 / 8 / length);
+                const auto share = static_cast<std::uint8_t>(17 * kLiteralCostScale / 8 / length);
                 std::fill(costs.begin() + static_cast<std::ptrdiff_t>(k),
                           costs.begin() + static_cast<std::ptrdiff_t>(k + length), share);
                 k += length;
@@ -103,8 +103,12 @@ Plan PlanRuns(const MatchTable& matches, std::size_t newBytes, std::uint32_t uni
     const bool perByte = costs.literalBytes.size() >= newBytes;
     const std::uint64_t flatLiteralUnit = std::uint64_t{costs.literalByte} * unit;
     const std::uint64_t copyRun = std::uint64_t{costs.runEntry} + costs.offset;
-    std::vector<std::uint32_t> from(units + 1, 0);
+    // How unit j was reached: by a copy run of back[j] units, or by a literal
+    // run (how[j], which also says whether the literal run open at j began
+    // before j - 1). A copy is at most 32,767 units long.
+    std::vector<std::uint16_t> back(units + 1, 0);
     std::vector<std::uint8_t> how(units + 1, 0);
+    MatchTable::Reader reader(matches);
     std::deque<Start> starts;            // increasing start and reach, increasing cost
     std::uint64_t best = 0;              // cheapest cover of the units before j
     std::uint64_t literal = kUnreached;  // the same, ending in a literal run
@@ -112,7 +116,7 @@ Plan PlanRuns(const MatchTable& matches, std::size_t newBytes, std::uint32_t uni
     for (std::size_t j = 1; j <= units; ++j) {
         const std::size_t i = j - 1;
         const std::uint32_t matched = std::min<std::uint32_t>(
-            matches.Length(i * unit) / unit, static_cast<std::uint32_t>(kScriptMaxRun));
+            reader.At(i * unit).length / unit, static_cast<std::uint32_t>(kScriptMaxRun));
         if (matched > 0) {
             const Start s{static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(i + matched),
                           best + copyRun};
@@ -125,6 +129,7 @@ Plan PlanRuns(const MatchTable& matches, std::size_t newBytes, std::uint32_t uni
         if (perByte) {
             literalUnit = 0;
             for (std::size_t b = i * unit; b < j * unit; ++b) literalUnit += costs.literalBytes[b];
+            literalUnit *= 256 / kLiteralCostScale;
         }
         const std::uint64_t goOn = literal + literalUnit;
         const std::uint64_t open = best + costs.runEntry + literalUnit;
@@ -133,7 +138,7 @@ Plan PlanRuns(const MatchTable& matches, std::size_t newBytes, std::uint32_t uni
         best = literal;
         if (!starts.empty() && starts.front().cost < best) {
             best = starts.front().cost;
-            from[j] = starts.front().start;
+            back[j] = static_cast<std::uint16_t>(j - starts.front().start);
             how[j] |= kByCopy;
         }
     }
@@ -142,9 +147,8 @@ Plan PlanRuns(const MatchTable& matches, std::size_t newBytes, std::uint32_t uni
     std::vector<PlannedRun> reversed;
     for (std::size_t j = units; j > 0;) {
         if ((how[j] & kByCopy) != 0) {
-            const std::uint32_t start = from[j];
-            reversed.push_back({true, static_cast<std::uint32_t>(j - start), start,
-                                matches.Source(std::size_t{start} * unit)});
+            const auto start = static_cast<std::uint32_t>(j - back[j]);
+            reversed.push_back({true, back[j], start, 0});
             j = start;
         } else {
             const std::size_t end = j;
@@ -155,6 +159,10 @@ Plan PlanRuns(const MatchTable& matches, std::size_t newBytes, std::uint32_t uni
         }
     }
     std::reverse(reversed.begin(), reversed.end());
+    MatchTable::Reader sources(matches);
+    for (PlannedRun& r : reversed) {
+        if (r.copy) r.oldOffset = sources.At(std::size_t{r.newUnit} * unit).source;
+    }
     plan.runs = Tidy(reversed, unit, costs, &plan.cost);
     return plan;
 }

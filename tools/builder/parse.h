@@ -26,9 +26,12 @@ struct ParseCosts {
     std::uint32_t offset = 4 * 256;   // one entry of the offset list
     std::uint32_t literalByte = 256;  // one byte of the literal pool
     // When not empty: what each byte of the new file costs in the pool, in
-    // place of literalByte (see EstimateLiteralCosts).
-    std::span<const std::uint16_t> literalBytes = {};
+    // 1/kLiteralCostScale of a byte, in place of literalByte (see
+    // EstimateLiteralCosts).
+    std::span<const std::uint8_t> literalBytes = {};
 };
+
+inline constexpr std::uint32_t kLiteralCostScale = 32;
 
 // What each byte of `neu` would cost in the pool if the pool held the new file
 // around it: LZSS over the new file itself, a greedy parse with the nearest
@@ -36,7 +39,8 @@ struct ParseCosts {
 // coded as a literal costs 9 bits, the bytes of a match share its 17. The
 // pool holds only the literal runs, so this is what long literal stretches
 // cost, and too little for short ones between copies.
-std::vector<std::uint16_t> EstimateLiteralCosts(ByteSpan neu);
+// In 1/kLiteralCostScale of a byte.
+std::vector<std::uint8_t> EstimateLiteralCosts(ByteSpan neu);
 
 // One run of a script before it is written: `units` units of the new file from
 // unit `newUnit` on, copied from byte `oldOffset` of the old file or carried in
