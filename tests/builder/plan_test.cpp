@@ -40,9 +40,7 @@ TEST(MatchTable, MatchesAreRealAndReachNeverFallsBack) {
         SCOPED_TRACE(seed);
         const Bytes old = testdata::MachineCode(20000, seed);
         const Bytes neu = testing::Edited(old, seed, 60);
-        for (std::uint32_t step : {1u, 3u}) {
-            ExpectTableHolds(old, neu, MatchTable::Find(old, neu, {.unmatchedStep = step}));
-        }
+        ExpectTableHolds(old, neu, MatchTable::Find(old, neu));
     }
     ExpectTableHolds(Bytes(5000, 0), Bytes(7000, 0),
                      MatchTable::Find(Bytes(5000, 0), Bytes(7000, 0)));
@@ -62,14 +60,19 @@ TEST(MatchTable, ResumesTheDisplacementAfterAChangedByte) {
     EXPECT_EQ(table.Length(501), neu.size() - 501);
 }
 
-TEST(MatchTable, SkippedPositionsGetTheMatchThatBeginsThere) {
-    // A block from the middle of the old file, after new bytes: with every
-    // 8th position looked up, the match is still found from its first byte.
-    const Bytes old = Random(10000, 4);
-    const Bytes neu = Concat({Random(13, 5), Slice(old, 6000, 300)});
-    const MatchTable table = MatchTable::Find(old, neu, {.unmatchedStep = 8});
-    EXPECT_EQ(table.Source(13), 6000u);
-    EXPECT_EQ(table.Length(13), 300u);
+TEST(MatchTable, ALongerMatchFoundLaterTakesOverWhereItBegins) {
+    // From position 0 the new file matches 40 bytes at old offset 100; that
+    // match is searched again once it has fewer than 16 bytes left (at 25), and
+    // the search finds the source at 300, which matches from position 10 on.
+    const Bytes neu = Random(200, 4);
+    const Bytes old =
+        Concat({Random(100, 5), Slice(neu, 0, 40), Random(160, 6), Slice(neu, 10, 190)});
+    const MatchTable table = MatchTable::Find(old, neu);
+    EXPECT_EQ(table.Source(9), 109u);
+    EXPECT_EQ(table.Length(9), 31u);
+    EXPECT_EQ(table.Source(10), 300u);
+    EXPECT_EQ(table.Length(10), 190u);
+    ExpectTableHolds(old, neu, table);
 }
 
 TEST(MatchTable, UnitStartsLookForAWholeUnit) {

@@ -88,7 +88,6 @@ MatchTable MatchTable::Find(ByteSpan old, ByteSpan neu, const MatchOptions& opti
 
     const OldIndex index(old);
     const int maxCandidates = std::max(1, options.maxCandidates);
-    const std::size_t step = std::max<std::uint32_t>(1, options.unmatchedStep);
     std::vector<std::uint32_t> wide;  // units whose starts need searches of their own
     std::uint32_t widest = 0;
     for (std::uint32_t u : options.units) {
@@ -129,9 +128,7 @@ MatchTable MatchTable::Find(ByteSpan old, ByteSpan neu, const MatchOptions& opti
             if (wanted >= 0 && static_cast<std::size_t>(wanted) < old.size()) {
                 consider(static_cast<std::size_t>(wanted));
             }
-            // Only every step-th position looks up its key; a match found
-            // there is extended backwards below.
-            if (n - i >= kKeyBytes && i % step == 0) {
+            if (n - i >= kKeyBytes) {
                 int seen = 0;
                 for (std::uint32_t o = index.First(target); o != kNone && seen < maxCandidates;
                      o = index.Next(o), ++seen) {

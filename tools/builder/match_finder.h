@@ -30,12 +30,6 @@ struct MatchOptions {
     int maxCandidates = 16;
     // A carried-over match shorter than this is searched again.
     std::uint32_t researchBelow = 16;
-    // Where no match is held, only every this many positions look up their
-    // key (the continuing displacement is still tried at each); a match found
-    // so is extended backwards over the positions skipped. Matches shorter
-    // than 8 + step - 1 bytes away from the continuing displacement can be
-    // missed.
-    std::uint32_t unmatchedStep = 1;
     // Unit sizes the table will be used with: at a position that starts a
     // unit of one of them, a carried-over match shorter than that unit is
     // searched again too, since only whole units can be copied.
