@@ -2,12 +2,12 @@
 """Checks the resources and imports of the linked MorivaneUpdate.exe against
 what the program needs, and lists them. Run by the build after linking.
 
-  check_resources.py EXE --catalogue ui/catalogue.def --payloads DIR
+  check_resources.py EXE --catalogue ui/catalogue.def --payloads DIR --ids 130,137,...
 
 Checked: the string table holds exactly the catalogue's texts, language
 1041; dialog 102 is the update dialog's extended template, field by field;
 icon group 128 holds a 32 x 32 and a 16 x 16 image of 16 colours; the
-"SABUNN" resources 130, 137, 138, 139, 140 are byte for byte the payload
+"SABUNN" resources of the ids given (the file table's) are byte for byte the payload
 files, and the "SABUNNSUM" resources of those ids byte for byte their sums
 files where the payload set has them (and absent where it has none); a
 version record exists; every import is one Windows 95, 98 and Me provide
@@ -34,7 +34,6 @@ from win9x_api import Win9xApi
 
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION = 3, 5, 6, 14, 16
 JAPANESE = 1041
-PAYLOAD_IDS = [130, 137, 138, 139, 140]
 
 
 class Pe:
@@ -238,6 +237,7 @@ def main():
     parser.add_argument("exe")
     parser.add_argument("--catalogue", required=True)
     parser.add_argument("--payloads", required=True)
+    parser.add_argument("--ids", required=True, help="the payload ids, comma-separated")
     args = parser.parse_args()
 
     with open(args.exe, "rb") as f:
@@ -267,7 +267,7 @@ def main():
 
     images = check_icons(resources, problems)
 
-    for pid in PAYLOAD_IDS:
+    for pid in [int(i) for i in args.ids.split(",")]:
         stored = resources.get(("SABUNN", pid), {})
         with open(os.path.join(args.payloads, "%d.sabunn" % pid), "rb") as f:
             wanted = f.read()

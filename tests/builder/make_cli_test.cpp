@@ -16,6 +16,9 @@
 
 #include "decode/hf.h"
 #include "patch/payload_sums.h"
+#include "tests/encode/test_data.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace morivane {
 namespace {
@@ -25,12 +28,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 class MakeCli : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "sabunn_make_XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { ASSERT_FALSE(dir_.empty()) << "no temporary directory"; }
 
     void Write(const std::string& name, const Bytes& data) const {
         std::ofstream out(dir_ / name, std::ios::binary);
@@ -44,21 +42,19 @@ class MakeCli : public ::testing::Test {
     std::set<std::string> Entries() const {
         std::set<std::string> names;
         for (const auto& e : fs::directory_iterator(dir_)) names.insert(e.path().filename());
-        names.erase(".stderr");
         return names;
     }
-    // Exit status and stderr of sabunn run with `args` in the directory.
-    std::pair<int, std::string> Sabunn(const std::string& args) const {
-        const std::string err = (dir_ / ".stderr").string();
-        const std::string command = "cd '" + dir_.string() + "' && '" SABUNN_PATH "' " + args +
-                                    " >/dev/null 2>'" + err + "'";
-        const int raw = std::system(command.c_str());
-        std::ifstream in(err);
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1,
-                std::string(std::istreambuf_iterator<char>(in), {})};
+    // Exit status and stderr of sabunn run with `args` in the directory; its
+    // standard output goes to *out when given.
+    std::pair<int, std::string> Sabunn(const std::string& args, std::string* out = nullptr) const {
+        const testing::RunResult r =
+            testing::RunCommand("cd '" + dir_.string() + "' && '" SABUNN_PATH "' " + args, dir_);
+        if (out != nullptr) *out = r.out;
+        return {r.status, r.err};
     }
 
-    fs::path dir_;
+    testing::TempDir tmp_{"sabunn_make"};
+    const fs::path& dir_ = tmp_.path();
 };
 
 Bytes Random(std::size_t size, std::uint32_t seed) {
@@ -69,9 +65,9 @@ Bytes Random(std::size_t size, std::uint32_t seed) {
 }
 
 TEST_F(MakeCli, PayloadsApplyBackToTheNewFile) {
-    const Bytes old = Random(100000, 1);
+    const Bytes old = testdata::Text(100000, 1);
     Bytes neu(old.begin() + 16, old.begin() + 16 + 64000);
-    const Bytes fresh = Random(6400, 2);
+    const Bytes fresh = testdata::Text(6400, 2);
     neu.insert(neu.begin() + 32000, fresh.begin(), fresh.end());
     Write("old.bin", old);
     Write("new.bin", neu);
@@ -93,10 +89,29 @@ TEST_F(MakeCli, PayloadsApplyBackToTheNewFile) {
               (std::set<std::string>{"old.bin", "new.bin", "p.sabunn", "p.sum", "out.bin"}));
 }
 
+TEST_F(MakeCli, ChoosesTheUnitForAFileOfAnyLengthAndSaysWhereTheBytesGo) {
+    const Bytes old = testdata::Text(50001, 6);
+    Bytes neu = old;  // 50,001 = 3 * 7 * 2381: units of 1, 3, 7 and 21 bytes fit
+    neu[300] = '#';
+    Write("old.bin", old);
+    Write("new.bin", neu);
+    std::string out;
+    const auto [status, err] = Sabunn("make old.bin new.bin -o p.sabunn --breakdown", &out);
+    ASSERT_EQ(status, 0) << err;
+    const auto [applied, applyErr] = Sabunn("apply old.bin p.sabunn -o out.bin");
+    ASSERT_EQ(applied, 0) << applyErr;
+    EXPECT_TRUE(Read("out.bin") == neu);
+    for (const char* line : {"U = 1 ", "U = 3 ", "U = 7 ", "U = 21 ", "kept", "run list",
+                             "offset list", "literal pool", "total"}) {
+        EXPECT_NE(out.find(line), std::string::npos) << line << " in\n" << out;
+    }
+    EXPECT_EQ(out.find("U = 2 "), std::string::npos) << out;
+}
+
 TEST_F(MakeCli, RefusesAPartialUnitAndWritesNothing) {
     Write("old.bin", Random(4096, 3));
     Write("new.bin", Random(1000, 4));
-    const auto [status, err] = Sabunn("make old.bin new.bin -o p.sabunn");
+    const auto [status, err] = Sabunn("make old.bin new.bin -o p.sabunn --unit 32");
     EXPECT_EQ(status, 1);
     EXPECT_NE(err.find("--unit 25 or --unit 8 or --unit 1"), std::string::npos) << err;
     EXPECT_EQ(Entries(), (std::set<std::string>{"old.bin", "new.bin"}));

@@ -18,11 +18,13 @@
 
 #include "decode/hf.h"
 #include "patch/diff_patcher.h"
+#include "patch/payload.h"
 #include "patch/sabunn_script.h"
 #include "pe/pe_module.h"
 #include "pe/version_info.h"
 #include "platform/directory_payload_store.h"
 #include "platform/posix/posix_file_system.h"
+#include "tests/support/temp_dir.h"
 
 namespace morivane {
 namespace {
@@ -55,15 +57,14 @@ Bytes Read(const fs::path& path) {
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-fs::path PayloadPath(int id) {
-    return kDemo / "payloads" / (std::to_string(id) + ".sabunn");
+fs::path PayloadPath(int id, const char* set = "payloads") {
+    return kDemo / set / (std::to_string(id) + ".sabunn");
 }
 
 // The script a payload holds, decoded when it is a container.
 Bytes ScriptOf(const Bytes& payload) {
-    if (!IsHfContainer(payload)) return payload;
-    const ByteBuffer script = HfLzssUnpack(payload);
-    return Bytes(script.span().begin(), script.span().end());
+    const PayloadScript script = ScriptOfPayload(payload);
+    return Bytes(script.script.begin(), script.script.end());
 }
 
 class DemoFileTest : public ::testing::TestWithParam<Product> {};
@@ -100,21 +101,50 @@ TEST_P(DemoFileTest, PayloadIsStoredAsTheUpdaterExpects) {
     EXPECT_EQ(view.Summary().newFileBytes, fs::file_size(kDemo / "new" / p.path));
 }
 
-TEST_P(DemoFileTest, PatchingTheOldFileGivesTheNewOne) {
-    const Product& p = GetParam();
-    std::string dir = (fs::temp_directory_path() / "demo_patch_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(dir.data()), nullptr);
-    const std::string out = dir + "/Clone.tmp";
+// Patches the old file with payload `id` of the set and compares the result
+// with the new file.
+void ExpectPatchGivesNewFile(const Product& p, const char* set) {
+    const testing::TempDir dir("demo_patch");
+    ASSERT_FALSE(dir.path().empty());
+    const std::string out = dir / "Clone.tmp";
 
     PosixFileSystem files;
-    DirectoryPayloadStore store(files, (kDemo / "payloads").string());
+    DirectoryPayloadStore store(files, (kDemo / set).string());
     DiffPatcher patcher(files, store);
     EXPECT_EQ(patcher.Patch((kDemo / "old" / p.path).string(), out, p.id), 0);
     const Bytes rebuilt = Read(out);
     const Bytes expected = Read(kDemo / "new" / p.path);
     EXPECT_EQ(rebuilt.size(), expected.size());
     EXPECT_TRUE(rebuilt == expected);
-    fs::remove_all(dir);
+}
+
+TEST_P(DemoFileTest, PatchingTheOldFileGivesTheNewOne) {
+    ExpectPatchGivesNewFile(GetParam(), "payloads");
+}
+
+// The set the second updater carries: units of one byte.
+TEST_P(DemoFileTest, UnitOnePayloadGivesTheNewOneToo) {
+    const Product& p = GetParam();
+    ExpectPatchGivesNewFile(p, "payloads-unit1");
+    const Bytes script = ScriptOf(Read(PayloadPath(p.id, "payloads-unit1")));
+    ScriptView view;
+    ASSERT_EQ(ScriptView::Parse(script, &view), ScriptError::Ok);
+    EXPECT_EQ(view.Header().unitSize, 1);
+}
+
+TEST(DemoScripts, UnitOneSetHoldsBothFormsAndFullLengthRuns) {
+    int packed = 0, longest = 0;
+    for (const Product& p : kFiles) {
+        const Bytes payload = Read(PayloadPath(p.id, "payloads-unit1"));
+        packed += IsHfContainer(payload) ? 1 : 0;
+        ScriptView view;
+        const Bytes script = ScriptOf(payload);
+        ASSERT_EQ(ScriptView::Parse(script, &view), ScriptError::Ok);
+        longest = std::max(longest, view.Summary().longestLiteralRun);
+    }
+    EXPECT_GT(packed, 0);
+    EXPECT_LT(packed, 5);
+    EXPECT_EQ(longest, kScriptMaxRun);
 }
 
 INSTANTIATE_TEST_SUITE_P(Five, DemoFileTest, ::testing::ValuesIn(kFiles), [](const auto& info) {

@@ -150,6 +150,12 @@ TEST(HfPack, SplitsIntoBlocksThatChooseIndependently) {
     }
     EXPECT_EQ(blocks[5].bits, 500u);
     EXPECT_EQ(Unpack(c), data);
+    // The accounting view of each block is the code the container carries
+    // (no code at all for a stored block).
+    for (int i = 0; i < 6; ++i) {
+        const ByteSpan block = ByteSpan(data).subspan(1000 * static_cast<std::size_t>(i), sizes[i]);
+        EXPECT_EQ(HfBlockCodeLengths(block), blocks[i].lengths) << i;
+    }
 }
 
 TEST(HfPack, EmptyDataIsOneEmptyStoredBlock) {

@@ -144,6 +144,19 @@ TEST_P(LzssRoundTrip, BothParsesFollowTheRulesAndExpandBack) {
 INSTANTIATE_TEST_SUITE_P(Samples, LzssRoundTrip, testing::ValuesIn(testdata::Samples()),
                          [](const auto& info) { return info.param.name; });
 
+TEST(LzssCompress, PartBitsAreTheBitsOfEachPartsTokens) {
+    // 0, 1, ..., 255: no two-byte string repeats, so every byte is a 9-bit
+    // literal, and so is the tail byte 0x00 (after 0xFF).
+    Bytes content(256);
+    for (int v = 0; v < 256; ++v) content[v] = static_cast<std::uint8_t>(v);
+    const std::size_t ends[] = {100, 250};
+    LzssEncodeStats stats;
+    const Bytes stream = LzssCompress(content, {.partEnds = ends}, &stats);
+    EXPECT_EQ(stream, LzssCompress(content));
+    EXPECT_EQ(stats.partBits, (std::vector<std::uint64_t>{100 * 9, 150 * 9}));
+    EXPECT_EQ(stats.bits, 257u * 9 + 13);  // the rest: 6 bytes, the tail byte, End
+}
+
 TEST(LzssCompress, EmptyContentIsTailByteAndEnd) {
     // Literal 0x00 (1 00000000), End (0 000000000000), two padding bits.
     EXPECT_EQ(LzssCompress({}), (Bytes{0x80, 0x00, 0x00}));

@@ -84,6 +84,46 @@ TEST(PackPayload, OptionsChooseTheParseAndTheSplit) {
     EXPECT_LT(one.size(), greedy.size());
 }
 
+TEST(PackPayload, AccountChargesEveryByteToItsPart) {
+    // Text, random bytes, zeros: parts that LZSS and the Huffman stage treat
+    // very differently.
+    Bytes script = testdata::Text(30000, 7);
+    const Bytes random = testdata::Random(20000, 8);
+    script.insert(script.end(), random.begin(), random.end());
+    script.insert(script.end(), 200000, 0x00);
+    const std::size_t ends[] = {30000, 50000, 250000};
+    PayloadAccount a;
+    const Bytes payload = PackPayload(script, {}, ends, &a);
+    EXPECT_EQ(payload, PackPayload(script));  // accounting changes nothing
+    ASSERT_EQ(a.parts.size(), 3u);
+    EXPECT_EQ(a.parts[0].scriptBytes, 30000u);
+    EXPECT_EQ(a.parts[1].scriptBytes, 20000u);
+    EXPECT_EQ(a.parts[2].scriptBytes, 200000u);
+    double stream = a.otherStreamBytes, container = a.otherContainerBytes;
+    for (const PartFigures& p : a.parts) {
+        stream += p.streamBytes;
+        container += p.containerBytes;
+    }
+    const ByteBuffer unpacked = HfUnpack(payload);
+    ASSERT_TRUE(unpacked);
+    EXPECT_EQ(a.streamBytes, static_cast<std::uint64_t>(unpacked.size()));
+    EXPECT_DOUBLE_EQ(stream, static_cast<double>(a.streamBytes));
+    EXPECT_EQ(a.containerBytes, payload.size());
+    EXPECT_DOUBLE_EQ(container, static_cast<double>(payload.size()));
+    EXPECT_EQ(a.blocks, BlockCount(payload));
+    // Random bytes are 9-bit literals; zeros a train of 17-byte matches.
+    EXPECT_NEAR(a.parts[1].streamBytes, 20000 * 9.0 / 8, 300);  // a few 2-byte matches
+    EXPECT_NEAR(a.parts[2].streamBytes, 200000 / 17 * 17.0 / 8, 10);
+    // In the container the random part's bytes are stored (8 bits each), the
+    // zeros' matches coded in fewer.
+    EXPECT_NEAR(a.parts[1].containerBytes, a.parts[1].streamBytes, 2);
+    EXPECT_LT(a.parts[2].containerBytes, a.parts[2].streamBytes * 0.95);
+    EXPECT_LT(a.parts[0].streamBytes, 30000 * 0.7);
+    // The tail byte and End, and the container's headers and tables.
+    EXPECT_LT(a.otherStreamBytes, 4);
+    EXPECT_GE(a.otherContainerBytes, 24 + 8.0 * a.blocks);
+}
+
 TEST(PackPayload, EmptyScriptGivesAValidEmptyScript) {
     const Bytes payload = PackPayload({});
     // Header, one stored block holding the 3-byte stream (coding 3 bytes

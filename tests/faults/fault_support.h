@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "decode/hf.h"
+#include "patch/payload.h"
 #include "tests/sabunn_update/update_test_support.h"
 
 namespace morivane::faulttest {
@@ -67,11 +67,8 @@ inline std::vector<std::uint8_t> Bytes(const std::string& s) {
 // The SABUNN script inside a payload's bytes: the payload itself, or what its
 // HF container decodes to. Empty when it does not decode.
 inline std::vector<std::uint8_t> ScriptOf(const std::vector<std::uint8_t>& payload) {
-    if (!IsHfContainer(payload)) return payload;
-    ByteBuffer decoded = HfLzssUnpack(payload, nullptr);
-    if (!decoded) return {};
-    const ByteSpan span = decoded.span();
-    return std::vector<std::uint8_t>(span.begin(), span.end());
+    const PayloadScript script = ScriptOfPayload(payload);
+    return std::vector<std::uint8_t>(script.script.begin(), script.script.end());
 }
 
 inline std::vector<std::string> UpdateArguments(const fs::path& inst, const fs::path& payloads) {

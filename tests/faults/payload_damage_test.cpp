@@ -19,6 +19,7 @@
 #include <random>
 #include <set>
 
+#include "decode/hf.h"
 #include "patch/sabunn_script.h"
 #include "tests/faults/fault_support.h"
 

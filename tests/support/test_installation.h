@@ -33,7 +33,9 @@ inline const std::string kExe = kDir + "Morivane.exe";
 inline const std::vector<std::string> kTargets = PathsOf(kExe, kDir).targets;
 inline const std::string kTemp = kDir + "Clone.tmp";
 inline const std::string kRecord = kDir + "Clone.rec";
-inline constexpr int kIds[] = {130, 137, 138, 139, 140};
+inline constexpr int kIds[] = {kUpdateFiles[0].payloadId, kUpdateFiles[1].payloadId,
+                               kUpdateFiles[2].payloadId, kUpdateFiles[3].payloadId,
+                               kUpdateFiles[4].payloadId};
 inline constexpr std::int64_t kOriginalTime = 880000000;
 
 inline std::string Original(std::size_t row) {

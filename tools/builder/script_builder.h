@@ -10,10 +10,11 @@
 
 #include "decode/bytes.h"
 #include "patch/sabunn_script.h"
+#include "tools/builder/match_finder.h"
+#include "tools/builder/parse.h"
 
 namespace morivane {
 
-inline constexpr int kDefaultUnit = 32;
 // Files the builder accepts: the patcher holds lengths and counts in signed
 // 32-bit fields.
 inline constexpr std::uint64_t kMaxBuildFileBytes = 0x7FFFFFFF;
@@ -24,9 +25,6 @@ enum class BuildStatus {
     NewNotWholeUnits,  // the new file's length is not a multiple of the unit size
     TooLarge,          // a file is longer than kMaxBuildFileBytes
 };
-
-// A short English description of the status, for tools.
-const char* BuildStatusText(BuildStatus status);
 
 // The header of a script the builder made, and what it took to make it.
 struct BuildReport {
@@ -39,6 +37,8 @@ struct BuildReport {
     // True when one run was split (or two merged) to keep the run count's low
     // 16 bits away from the HF magic; see BuildOptions::plainStorable.
     bool runCountAdjusted = false;
+    // What the parse's cost model expects the packed script to take, in bytes.
+    double estimatedBytes = 0;
 };
 
 struct BuildOptions {
@@ -47,22 +47,20 @@ struct BuildOptions {
     // run in two (or, when every run is one unit long, turns the first two runs
     // into one literal run), which changes R and nothing the script rebuilds.
     bool plainStorable = false;
-    // How many old offsets with the same window hash are examined for one new
-    // unit. Bounds the work on highly repetitive files; more finds longer
-    // copies among many equal windows.
-    int maxCandidates = 64;
+    MatchOptions matching;
+    ParseCosts costs;
 };
+
+// Checks the inputs a script needs: a unit size of at least 1, files the
+// patcher can hold, a new file of whole units.
+BuildStatus CheckBuildInput(std::uint64_t oldBytes, std::uint64_t newBytes, int unit);
 
 // Builds the script that turns `old` into `neu` with units of `unit` bytes.
 //
-// Copy runs may start at any byte offset of the old file: every offset's
-// unit-sized window is indexed by a rolling hash, and for each new unit the
-// candidate whose match extends over the most consecutive units wins (the
-// lowest offset among equals). Everything else becomes literal runs. Runs are
-// at most kScriptMaxRun units long (longer ones are split), no entry is 0, and
-// the header counts agree with the lists. A copy run is taken only when it
-// saves bytes over carrying its units literally (always, for units of 9 bytes
-// or more). Copies never read past the old file's last byte.
+// Copy runs may start at any byte offset of the old file (see MatchTable); the
+// runs are those of the cheapest plan under options.costs (see PlanRuns). Runs
+// are at most kScriptMaxRun units long, no entry is 0, and the header counts
+// agree with the lists. Copies never read past the old file's last byte.
 //
 // `old` may be of any length, including 0. On bad input the result is empty
 // (a valid script is never shorter than its 20-byte header) and
@@ -71,8 +69,9 @@ std::vector<std::uint8_t> BuildScript(ByteSpan old, ByteSpan neu, int unit,
                                       const BuildOptions& options = {},
                                       BuildReport* report = nullptr);
 
-// True when `script`, stored plain, would be taken for an HF container: its
-// 16-bit word at offset 8 (the run count's low half) is the HF magic.
-bool PlainScriptLooksLikeHf(ByteSpan script);
+// The script for a plan made for `neu` with units of `unit` bytes (the inputs
+// already checked); fills *report.
+std::vector<std::uint8_t> WriteScript(const Plan& plan, ByteSpan neu, std::uint32_t unit,
+                                      bool plainStorable, BuildReport* report);
 
 }  // namespace morivane

@@ -86,36 +86,54 @@ void AppendLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
     out.insert(out.end(), bytes, bytes + 4);
 }
 
-// One block of the container. Stored: u32 0, u32 N, the N bytes. Coded: u32 B,
-// u32 N, 256 lengths, the code table, the coded data.
-void AppendBlock(std::vector<std::uint8_t>& out, ByteSpan block, HfBlockMode mode) {
-    const auto n = static_cast<std::uint32_t>(block.size());
-    Counts counts{};
-    for (std::uint8_t b : block) ++counts[b];
-    const Lengths lengths = HfCodeLengths(counts);
+// How a block with byte counts `counts` (n bytes in all) is written in `mode`:
+// coded with `lengths`, or stored. An empty block is always stored, since
+// B = 0 would read as a stored block anyway.
+struct BlockCode {
+    bool coded = false;
+    Lengths lengths{};
+    std::uint64_t tableBits = 0;
+    std::uint64_t dataBits = 0;
+    std::uint64_t bytes = 0;  // the block in the container, header included
+};
 
+BlockCode ChooseCode(const Counts& counts, std::uint64_t n, HfBlockMode mode) {
+    BlockCode code;
+    code.bytes = kHfBlockHeaderSize + n;
+    if (n == 0 || mode == HfBlockMode::Stored) return code;
+    const Lengths lengths = HfCodeLengths(counts);
     std::uint64_t tableBits = 0;
     std::uint64_t dataBits = 0;
     for (int s = 0; s < 256; ++s) {
         tableBits += lengths[s];
         dataBits += counts[s] * lengths[s];
     }
-    const std::uint64_t codedSize =
+    const std::uint64_t codedBytes =
         kHfBlockHeaderSize + kHfCodeLengthsSize + (tableBits + 7) / 8 + (dataBits + 7) / 8;
-    const std::uint64_t storedSize = kHfBlockHeaderSize + static_cast<std::uint64_t>(n);
-    // B = 0 would read as a stored block, so an empty block is always stored.
-    const bool coded = n > 0 && mode != HfBlockMode::Stored &&
-                       (mode == HfBlockMode::Coded || codedSize < storedSize);
+    if (mode == HfBlockMode::Coded || codedBytes < code.bytes) {
+        code = {true, lengths, tableBits, dataBits, codedBytes};
+    }
+    return code;
+}
 
-    if (!coded) {
+// One block of the container. Stored: u32 0, u32 N, the N bytes. Coded: u32 B,
+// u32 N, 256 lengths, the code table, the coded data.
+void AppendBlock(std::vector<std::uint8_t>& out, ByteSpan block, HfBlockMode mode) {
+    const auto n = static_cast<std::uint32_t>(block.size());
+    Counts counts{};
+    for (std::uint8_t b : block) ++counts[b];
+    const BlockCode code = ChooseCode(counts, n, mode);
+
+    if (!code.coded) {
         AppendLe32(out, 0);
         AppendLe32(out, n);
         out.insert(out.end(), block.begin(), block.end());
         return;
     }
 
+    const Lengths& lengths = code.lengths;
     const std::array<std::uint32_t, 256> codes = CanonicalCodes(lengths);
-    AppendLe32(out, static_cast<std::uint32_t>(dataBits));  // <= 24 * 2^27 < 2^32
+    AppendLe32(out, static_cast<std::uint32_t>(code.dataBits));  // <= 24 * 2^27 < 2^32
     AppendLe32(out, n);
     out.insert(out.end(), lengths.begin(), lengths.end());
     {
@@ -125,7 +143,7 @@ void AppendBlock(std::vector<std::uint8_t>& out, ByteSpan block, HfBlockMode mod
         }
         table.Flush();
     }
-    out.reserve(out.size() + (dataBits + 7) / 8);
+    out.reserve(out.size() + (code.dataBits + 7) / 8);
     BitWriter data(out);
     for (std::uint8_t b : block) data.Put(codes[b], lengths[b]);
     data.Flush();
@@ -133,18 +151,7 @@ void AppendBlock(std::vector<std::uint8_t>& out, ByteSpan block, HfBlockMode mod
 
 // Bytes a block takes in the container, as AppendBlock will write it.
 std::uint64_t BlockBytes(const Counts& counts, std::uint64_t n, HfBlockMode mode) {
-    const std::uint64_t stored = kHfBlockHeaderSize + n;
-    if (n == 0 || mode == HfBlockMode::Stored) return stored;
-    const Lengths lengths = HfCodeLengths(counts);
-    std::uint64_t tableBits = 0;
-    std::uint64_t dataBits = 0;
-    for (int s = 0; s < 256; ++s) {
-        tableBits += lengths[s];
-        dataBits += counts[s] * lengths[s];
-    }
-    const std::uint64_t coded =
-        kHfBlockHeaderSize + kHfCodeLengthsSize + (tableBits + 7) / 8 + (dataBits + 7) / 8;
-    return mode == HfBlockMode::Coded ? coded : std::min(coded, stored);
+    return ChooseCode(counts, n, mode).bytes;
 }
 
 // Pieces the split search starts from. Small enough to follow the changes of
@@ -378,6 +385,13 @@ Lengths HfCodeLengths(const Counts& counts) {
             if (c > 0) c = (c + 1) / 2;
         }
     }
+}
+
+std::array<std::uint8_t, 256> HfBlockCodeLengths(ByteSpan block, HfBlockMode mode) {
+    Counts counts{};
+    for (std::uint8_t b : block) ++counts[b];
+    const BlockCode code = ChooseCode(counts, block.size(), mode);
+    return code.coded ? code.lengths : Lengths{};
 }
 
 std::vector<std::uint32_t> HfSplitBlocks(ByteSpan data, HfBlockMode mode) {

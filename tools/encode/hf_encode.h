@@ -75,6 +75,12 @@ std::vector<std::uint32_t> HfSplitBlocks(ByteSpan data, HfBlockMode mode = HfBlo
 std::vector<std::uint8_t> HfPackBlocks(ByteSpan data, std::span<const std::uint32_t> lengths,
                                        HfBlockMode mode = HfBlockMode::Smaller);
 
+// The code lengths HfPackBlocks gives a block of these bytes in `mode`, all 0
+// when it stores the block instead. For accounting: a coded byte b costs
+// lengths[b] bits, a stored one 8.
+std::array<std::uint8_t, 256> HfBlockCodeLengths(ByteSpan block,
+                                                 HfBlockMode mode = HfBlockMode::Smaller);
+
 // Huffman code lengths for byte counts `counts`: 0 for every absent value, at
 // most kHfMaxCodeLength bits, a complete prefix code when two or more values
 // occur, length 1 when exactly one does. Exposed for tests and tooling.

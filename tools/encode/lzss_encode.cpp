@@ -166,22 +166,27 @@ class MatchFinder {
 
 class TokenWriter {
   public:
-    TokenWriter(std::vector<std::uint8_t>& out, LzssEncodeStats& stats)
-        : bits_(out), stats_(stats) {}
+    TokenWriter(std::vector<std::uint8_t>& out, LzssEncodeStats& stats,
+                std::span<const std::size_t> partEnds)
+        : bits_(out), stats_(stats), partEnds_(partEnds) {
+        stats_.partBits.assign(partEnds.size(), 0);
+    }
 
-    void Literal(std::uint8_t value) {
+    // The literal for content byte k.
+    void Literal(std::uint32_t k, std::uint8_t value) {
         bits_.Put(1u << 8 | value, kLiteralBits);
         ++stats_.literals;
-        stats_.bits += kLiteralBits;
+        Count(k, kLiteralBits);
     }
-    // A match of `length` bytes whose first source byte is produced byte
-    // number `source`; that byte sits at window index (1 + source) mod 4096.
-    void Match(std::uint32_t source, std::uint32_t length) {
+    // A match for the content from byte k on, of `length` bytes whose first
+    // source byte is produced byte number `source`; that byte sits at window
+    // index (1 + source) mod 4096.
+    void Match(std::uint32_t k, std::uint32_t source, std::uint32_t length) {
         const std::uint32_t position = (source + 1) % kWindow;  // never 0: see Insert
         bits_.Put(position << kLzssLengthBits | (length - kMinMatch),
                   kMatchBits);  // flag 0 comes first as the top bit
         ++stats_.matches;
-        stats_.bits += kMatchBits;
+        Count(k, kMatchBits);
     }
     void End() {
         bits_.Put(0, 1 + kLzssPositionBits);
@@ -190,8 +195,16 @@ class TokenWriter {
     }
 
   private:
+    void Count(std::uint32_t k, int bits) {
+        stats_.bits += static_cast<std::uint64_t>(bits);
+        while (part_ < partEnds_.size() && k >= partEnds_[part_]) ++part_;
+        if (part_ < partEnds_.size()) stats_.partBits[part_] += static_cast<std::uint64_t>(bits);
+    }
+
     BitWriter bits_;
     LzssEncodeStats& stats_;
+    std::span<const std::size_t> partEnds_;
+    std::size_t part_ = 0;  // the part the last token started in
 };
 
 void ParseGreedy(const std::uint8_t* text, std::uint32_t size, MatchFinder& finder,
@@ -200,11 +213,11 @@ void ParseGreedy(const std::uint8_t* text, std::uint32_t size, MatchFinder& find
     while (k < size) {
         const Match m = finder.Longest(k);
         if (m.length >= kMinMatch) {
-            out.Match(m.source, m.length);
+            out.Match(k, m.source, m.length);
             for (std::uint32_t i = 0; i < m.length; ++i) finder.Insert(k + i);
             k += m.length;
         } else {
-            out.Literal(text[k]);
+            out.Literal(k, text[k]);
             finder.Insert(k);
             ++k;
         }
@@ -247,10 +260,10 @@ void ParseOptimal(const std::uint8_t* text, std::uint32_t size, MatchFinder& fin
 
     for (std::uint32_t k = 0; k < size;) {
         if (length[k] >= kMinMatch) {
-            out.Match(source[k], length[k]);
+            out.Match(k, source[k], length[k]);
             k += length[k];
         } else {
-            out.Literal(text[k]);
+            out.Literal(k, text[k]);
             ++k;
         }
     }
@@ -273,7 +286,7 @@ std::vector<std::uint8_t> LzssCompress(ByteSpan content, const LzssEncodeOptions
     LzssEncodeStats counted;
     std::vector<std::uint8_t> out;
     out.reserve(text.size() / 2 + 16);
-    TokenWriter writer(out, counted);
+    TokenWriter writer(out, counted, options.partEnds);
     MatchFinder finder(text.data(), size, options.maxChainDepth);
     if (options.parse == LzssParse::Greedy) {
         ParseGreedy(text.data(), size, finder, writer);

@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "decode/bytes.h"
@@ -42,6 +43,11 @@ struct LzssEncodeOptions {
     // of the longest matches and costs time; the search always stops early at a
     // match of the maximum length. 4096 makes the search exhaustive.
     int maxChainDepth = 256;
+    // For accounting only: the content split into consecutive parts, given by
+    // the offset where each part ends (increasing, the last at most the
+    // content's size). LzssEncodeStats::partBits then says what each part's
+    // tokens cost. The stream does not depend on it.
+    std::span<const std::size_t> partEnds = {};
 };
 
 // What a compression produced, for benchmarks and tests.
@@ -49,6 +55,11 @@ struct LzssEncodeStats {
     std::uint64_t literals = 0;  // tokens for content and tail byte alike
     std::uint64_t matches = 0;
     std::uint64_t bits = 0;  // tokens and End, without the final padding
+    // With LzssEncodeOptions::partEnds: the bits of the tokens that start in
+    // each part. Tokens follow the content's order, so part k's tokens occupy
+    // the stream's bits from the sum of the parts before it on. The tail byte,
+    // content after the last part and End make up the rest of `bits`.
+    std::vector<std::uint64_t> partBits;
 };
 
 // Largest content LzssCompress accepts: with its tail byte it must fit the

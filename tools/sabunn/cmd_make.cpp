@@ -17,8 +17,47 @@ struct MakeCommandOptions {
     std::string payload;
     std::string manifest;  // empty: beside the payload
     bool plain = false;
-    int unit = kDefaultUnit;
+    bool packed = false;
+    int unit = 0;
+    bool breakdown = false;
 };
+
+// The unit sizes weighed and where the kept payload's bytes go.
+void PrintBreakdown(const MakeResult& result, bool plain) {
+    std::printf("plans              pool priced    estimate    payload\n");
+    for (const UnitTrial& t : result.trials) {
+        std::printf("  U = %-8u %16s %11.0f", t.unit, t.poolCompresses ? "as LZSS of NEW" : "flat",
+                    t.estimatedBytes);
+        if (t.payloadBytes > 0) {
+            std::printf(" %10zu%s\n", t.payloadBytes, t.kept ? "  kept" : "");
+        } else {
+            std::printf("          -\n");
+        }
+    }
+    static const char* const kNames[kScriptParts] = {"header", "run list", "offset list",
+                                                     "literal pool"};
+    const PayloadAccount& a = result.account;
+    std::printf("bytes by part      script   LZSS stream  HF container\n");
+    for (std::size_t p = 0; p < a.parts.size() && p < kScriptParts; ++p) {
+        std::printf("  %-12s %10llu", kNames[p],
+                    static_cast<unsigned long long>(a.parts[p].scriptBytes));
+        if (plain) {
+            std::printf("\n");
+        } else {
+            std::printf("  %12.1f  %12.1f\n", a.parts[p].streamBytes, a.parts[p].containerBytes);
+        }
+    }
+    if (plain) {
+        std::printf("  %-12s %10zu\n", "total", result.scriptBytes);
+        return;
+    }
+    std::printf("  %-12s %10s  %12.1f  %12.1f\n", "other", "-", a.otherStreamBytes,
+                a.otherContainerBytes);
+    std::printf("  %-12s %10zu  %12llu  %12llu\n", "total", result.scriptBytes,
+                static_cast<unsigned long long>(a.streamBytes),
+                static_cast<unsigned long long>(a.containerBytes));
+    std::printf("HF blocks       %zu (%zu coded)\n", a.blocks, a.codedBlocks);
+}
 
 int RunMake(const MakeCommandOptions& options) {
     std::string error;
@@ -35,7 +74,9 @@ int RunMake(const MakeCommandOptions& options) {
 
     MakeOptions make;
     make.unit = options.unit;
-    make.plain = options.plain;
+    make.form = options.plain    ? StoredForm::Plain
+                : options.packed ? StoredForm::Packed
+                                 : StoredForm::Smaller;
     const MakeResult result = MakePayload(*old, *neu, make, "'" + options.newPath + "'");
     if (result.status != MakeStatus::Ok) {
         ReportError(result.message);
@@ -62,8 +103,9 @@ int RunMake(const MakeCommandOptions& options) {
     std::printf(
         "%s: %zu bytes, %s; script %zu bytes: %u units of %u bytes, %u runs, %u copy runs, "
         "%u literal units\n",
-        options.payload.c_str(), result.payload.size(), options.plain ? "plain" : "HF container",
+        options.payload.c_str(), result.payload.size(), result.plain ? "plain" : "HF container",
         result.scriptBytes, r.newUnits, r.unitSize, r.runCount, r.copyCount, r.literalUnits);
+    if (options.breakdown) PrintBreakdown(result, result.plain);
     return kExitOk;
 }
 
@@ -76,13 +118,20 @@ void AddMakeCommand(CLI::App& app, int* exitCode) {
     make->add_option("OLD", options->oldPath, "The file as installed")->required();
     make->add_option("NEW", options->newPath, "The file the update should produce")->required();
     make->add_option("-o,--output", options->payload, "The payload file to write")->required();
-    make->add_flag("--plain", options->plain, "Store the script uncompressed");
+    // Without either, the script is packed unless it comes out smaller as it is.
+    CLI::Option* plain = make->add_flag("--plain", options->plain, "Store the script uncompressed");
+    make->add_flag("--packed", options->packed,
+                   "Store the script packed (HF container) even when that is larger")
+        ->excludes(plain);
     make->add_option("--manifest", options->manifest,
                      "Where to write the sums of OLD and NEW (default: the payload's path with "
                      "the extension .sum, as the Win32 build and `sabunn update` look for them)");
-    make->add_option("--unit", options->unit, "Bytes per unit; NEW's length must be a multiple")
-        ->capture_default_str()
+    make->add_option("--unit", options->unit,
+                     "Bytes per unit; NEW's length must be a multiple. Without it, the unit "
+                     "size (1 to 32, dividing NEW's length) that gives the smallest payload")
         ->check(CLI::PositiveNumber);
+    make->add_flag("--breakdown", options->breakdown,
+                   "Also print the unit sizes weighed and where the payload's bytes go");
     make->callback([options, exitCode] { *exitCode = RunMake(*options); });
 }
 
