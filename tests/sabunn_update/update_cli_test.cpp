@@ -309,6 +309,27 @@ TEST_F(UpdateCli, ACraftedRecordCannotReplaceAFileOutsideTheInstallation) {
     ExpectUpdated(inst_);
 }
 
+TEST_F(UpdateCli, ARecordThatIsADirectoryDoesNotLockTheInstallation) {
+    // Something made a folder under the record's name. The files match the
+    // payloads' sums, so the folder is set aside and the update goes on.
+    fs::create_directory(inst_ / "Clone.rec");
+    Spit(inst_ / "Clone.rec" / "inside", "kept");
+    const RunResult r = Update(inst_);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(Slurp(inst_ / "Clone1.rec" / "inside"), "kept");
+    fs::remove_all(inst_ / "Clone1.rec");
+    ExpectUpdated(inst_);
+
+    // Without sums nothing tells the installation whole: refused with 7, and
+    // the folder stays where it is.
+    const fs::path second = tmp_.path() / "second";
+    fs::copy(kDemoDir / "old", second, fs::copy_options::recursive);
+    fs::create_directory(second / "Clone.rec");
+    const RunResult refused = Update(second, PayloadsWithoutSums() + " --yes");
+    EXPECT_EQ(refused.status, 7) << refused.out << refused.err;
+    EXPECT_TRUE(fs::is_directory(second / "Clone.rec"));
+}
+
 TEST_F(UpdateCli, PayloadsThatCannotBeHadTouchNothing) {
     ExpectUntouched("--payloads " + Quote(tmp_.path() / "nothing.exe") + " --yes", 1);
     const fs::path partial = tmp_.path() / "partial";
