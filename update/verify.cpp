@@ -23,13 +23,13 @@ SumsLookup LoadUpdateSums(PayloadStore& payloads) {
         }
         lookup.sums.push_back(*sums);
     }
-    if (found == 0) {
+    if (found == 0) return lookup;
+    if (found != kUpdateRows || malformed) {
+        lookup.kind = SumsLookup::Kind::kDamaged;
         lookup.sums.clear();
         return lookup;
     }
-    lookup.kind = (found == kUpdateRows && !malformed) ? SumsLookup::Kind::kPresent
-                                                       : SumsLookup::Kind::kDamaged;
-    if (lookup.kind == SumsLookup::Kind::kDamaged) lookup.sums.clear();
+    lookup.kind = SumsLookup::Kind::kPresent;
     return lookup;
 }
 

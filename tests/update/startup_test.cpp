@@ -218,11 +218,14 @@ TEST(Startup, ARunInterruptedAfterItsCommitIsFinishedAndFoundUpdated) {
     EXPECT_TRUE(m.inst.VersionWritten());
 }
 
+// A crash point: the first row's new file has replaced the executable.
+bool TheNewExecutableIsInPlace(const testing::TestInstallation& i) {
+    return i.files.Has(kExe) && i.files.At(kExe).content == NewContent(0);
+}
+
 TEST(Startup, AnInstallationThatCannotBePutBackGetsMessage7AndKeepsTheRecord) {
     Machine m;
-    m.CrashWhen([](const testing::TestInstallation& i) {
-        return i.files.Has(kExe) && i.files.At(kExe).content == NewContent(0);
-    });
+    m.CrashWhen(TheNewExecutableIsInPlace);
     m.inst.files.undeletable.insert(kExe);
     EXPECT_EQ(m.Start().refusal, IDS_INSTALL_BROKEN);
     EXPECT_EQ(m.frontend.events, (Events{"find 54", "find 55", "refuse 7"}));
@@ -238,9 +241,7 @@ TEST(Startup, ARunningProductThatHoldsTheFilesIsReportedAfterTheConfirmation) {
     // therefore cannot be put back: the user hears of the product, not of a
     // broken installation.
     Machine m;
-    m.CrashWhen([](const testing::TestInstallation& i) {
-        return i.files.Has(kExe) && i.files.At(kExe).content == NewContent(0);
-    });
+    m.CrashWhen(TheNewExecutableIsInPlace);
     m.inst.files.undeletable.insert(kExe);
     m.frontend.openWindows = {IDS_PRODUCT_WINDOW_TITLE};
     EXPECT_EQ(m.Refusal(), IDS_PRODUCT_RUNNING);

@@ -42,9 +42,9 @@ reset_installation() {
 
 # One instant; prints its summary line; status 1 on any failure.
 run_instant() {
-  local spec=$1 out=$2 event file count summary asides committed state
-  IFS=: read -r event file count <<<"$spec"
-  [ -n "$event" ] && [ -n "$file" ] && [ -n "$count" ] || e2e_fail "bad instant $spec"
+  local instant=$1 out=$2 event file count summary asides committed state
+  IFS=: read -r event file count <<<"$instant"
+  [ -n "$event" ] && [ -n "$file" ] && [ -n "$count" ] || e2e_fail "bad instant $instant"
   e2e_state "$dir" >"$out/before.txt"
 
   e2e_kill_run "$out" "$dir" "$event" "$file" "$count" || return 1
@@ -58,16 +58,16 @@ run_instant() {
   elif cmp -s -- "$dir/Morivane.exe" "$E2E_DEMO/old/Morivane.exe"; then
     state=untouched committed=0
   else
-    echo "$spec: $summary; no record and an executable that is neither the old nor the new one"
+    echo "$instant: $summary; no record and an executable that is neither the old nor the new one"
     return 1
   fi
   echo "$state" >"$out/state.txt"
   if [ "$state" = untouched ] && grep -q ' CREATE Clone.rec$' "$out/events.txt"; then
-    echo "$spec: $summary; the record was made, yet none is left and nothing is changed"
+    echo "$instant: $summary; the record was made, yet none is left and nothing is changed"
     return 1
   fi
   if [ "$committed" = 0 ] && [[ "$summary" == *"after the commit: yes"* ]]; then
-    echo "$spec: $summary; an original was deleted, yet the run had not committed ($state)"
+    echo "$instant: $summary; an original was deleted, yet the run had not committed ($state)"
     return 1
   fi
 
@@ -81,7 +81,7 @@ run_instant() {
       local f
       for f in "${MORIVANE_FILES[@]}"; do
         cmp -s -- "$dir/$f" "$E2E_DEMO/old/$f" || {
-          echo "$spec: $summary; $f changed although no record was made"
+          echo "$instant: $summary; $f changed although no record was made"
           return 1
         }
       done
@@ -95,7 +95,7 @@ run_instant() {
       sed -i '/ \.\/Clone\.tmp$/d' "$out/recovered.txt"
     fi
     if ! diff -u --label before --label recovered "$out/before.txt" "$out/recovered.txt"; then
-      echo "$spec: $summary; $state; the next start did not put the installation back as it was"
+      echo "$instant: $summary; $state; the next start did not put the installation back as it was"
       return 1
     fi
     e2e_drive "$out/update" "$here/restart-update.steps" "$here/restart-update.expected" ||
@@ -103,10 +103,10 @@ run_instant() {
   fi
 
   e2e_expect_updated "$dir" "$E2E_DEMO/new" || {
-    echo "$spec: $summary; $state; the installation is not the updated one"
+    echo "$instant: $summary; $state; the installation is not the updated one"
     return 1
   }
-  echo "$spec: $summary; left: $state; then: updated"
+  echo "$instant: $summary; left: $state; then: updated"
 }
 
 # One server for all the runs of the scenario, kept until e2e-run ends it
