@@ -73,11 +73,6 @@ StartupResult RunStartup(const StartupServices& services, Frontend& frontend, St
         if (const int refusal = ClassifyFileVersion(fileVersion); refusal != 0) {
             return refuse(refusal);
         }
-        if (sums.kind == SumsLookup::Kind::kDamaged) return refuse(IDS_UPDATE_FAILED);
-        if (sums.kind == SumsLookup::Kind::kPresent &&
-            VerifyInstallation(services.files, paths, sums.sums) != TreeState::kOld) {
-            return refuse(IDS_INSTALL_BROKEN);
-        }
     }
 
     if (!frontend.Confirm()) return {StartupEnd::kCancelled, 0};
@@ -87,6 +82,18 @@ StartupResult RunStartup(const StartupServices& services, Frontend& frontend, St
     if (frontend.WindowExists(IDS_UPDATER_TITLE)) return refuse(IDS_UPDATER_RUNNING);
     if (recovery == RecoveryResult::kLiveRun) return refuse(IDS_UPDATER_RUNNING);
     if (guardsOnly) return refuse(IDS_INSTALL_BROKEN);
+
+    // Only now are the installed files read against the sums: a running
+    // product or updater that holds one of them has been reported as such,
+    // not as a broken installation. Without an installation directory the
+    // files have no place to be read from (the names would resolve against
+    // the current folder); the run then refuses with 12 before it touches
+    // anything.
+    if (sums.kind == SumsLookup::Kind::kDamaged) return refuse(IDS_UPDATE_FAILED);
+    if (sums.kind == SumsLookup::Kind::kPresent && !paths.installDirectory.empty() &&
+        VerifyInstallation(services.files, paths, sums.sums) != TreeState::kOld) {
+        return refuse(IDS_INSTALL_BROKEN);
+    }
 
     frontend.RunUpdateDialog(UpdateRequest{services.files, services.payloads, &host, state.bootPath,
                                            state.installDirectory, sums.sums});

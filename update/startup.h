@@ -1,7 +1,8 @@
 // The start-up sequence, the program's whole life outside the update dialog:
-// probe the host, find and vet the installation, put an interrupted run in
-// order, ask for confirmation, guard against a running product or a second
-// updater, then show the update dialog. It is written once, here; the Win32
+// probe the host, find the installation, put an interrupted run in order,
+// check its version, ask for confirmation, guard against a running product or
+// a second updater, check the installed files against the payloads' sums,
+// then show the update dialog. It is written once, here; the Win32
 // program and the publisher's `sabunn update` are two front ends of it.
 #pragma once
 
@@ -98,19 +99,28 @@ int ClassifyFileVersion(const std::string& fileVersion);
 //   -         the record of an interrupted run is put in order (see below);
 //   7         the executable's FileVersion cannot be read;
 //   8, 9      the FileVersion is the updated one, or another;
-//   7         the payloads carry sums and an installed file is not the old
-//             file they were made for; 12 when their sums are damaged;
 //   -         confirmation (Cancel ends silently);
-//   14, 15    a window of the product, or of another update dialog.
-// Nothing is written before the confirmation, except by the recovery of an
-// interrupted run, which must see the installation before anything else
-// does: it undoes the run (or finishes it, past its commit) and writes only
-// what that run would have. A record that another updater holds open is its
-// live run: the files are left to it, the version check is skipped, and
-// after the confirmation the guards refuse with 14 or 15 (15 also when no
-// window shows it). A record that cannot be put in order is refused with 7,
-// unless a window of the product or of an updater is open, which the guards
-// then report after the confirmation, as they would without a record.
+//   14, 15    a window of the product, or of another update dialog;
+//   12        the payloads' sums are damaged or incomplete;
+//   7         the payloads carry sums and an installed file is not the old
+//             file they were made for (changed, missing or unreadable).
+// The files are read against the sums only after the guards, so that a
+// running product or updater that holds one of them is reported as running;
+// and only under an installation directory: with an empty one (BootDirectory
+// without a backslash) nothing is read through relative names, and the run
+// refuses with 12 before touching anything.
+// The recovery comes after the machine checks, which decide whether this
+// program may act here at all, and after the BootDirectory reads, which tell
+// it where the installation is; it comes before the version check, which
+// must see the files the installation really has. Nothing is written before
+// the confirmation, except by that recovery: it undoes the run (or finishes
+// it, past its commit) and writes only what that run would have. A record
+// that another updater holds open is its live run: the files are left to it,
+// the version check is skipped, and after the confirmation the guards refuse
+// with 14 or 15 (15 also when no window shows it). A record that cannot be
+// put in order is refused with 7, unless a window of the product or of an
+// updater is open, which the guards then report after the confirmation, as
+// they would without a record.
 StartupResult RunStartup(const StartupServices& services, Frontend& frontend, StartupState& state);
 
 }  // namespace morivane

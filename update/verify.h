@@ -1,6 +1,6 @@
 // Checking the installation's files against the sums stored beside the
-// payloads (patch/payload_sums.h): before start-up asks anything, every old
-// file must be the one the payloads were made for; before a rebuilt file
+// payloads (patch/payload_sums.h): before start-up shows the dialog, every
+// old file must be the one the payloads were made for; before a rebuilt file
 // replaces anything, it must be the new file. A payload set without sums is
 // applied unchecked, as it always was.
 #pragma once

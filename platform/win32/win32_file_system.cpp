@@ -3,13 +3,18 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 
 #include "platform/flush_outcome.h"
+#include "platform/held_file.h"
 
 namespace morivane {
 
 static_assert(kWin32ErrorInvalidFunction == static_cast<unsigned long>(ERROR_INVALID_FUNCTION));
 static_assert(kWin32ErrorNotSupported == static_cast<unsigned long>(ERROR_NOT_SUPPORTED));
+static_assert(kWin32ErrorAccessDenied == static_cast<unsigned long>(ERROR_ACCESS_DENIED));
+static_assert(kWin32ErrorSharingViolation == static_cast<unsigned long>(ERROR_SHARING_VIOLATION));
+static_assert(kWin32ErrorLockViolation == static_cast<unsigned long>(ERROR_LOCK_VIOLATION));
 
 namespace {
 
@@ -135,7 +140,21 @@ std::unique_ptr<InputFile> Win32FileSystem::OpenUnshared(const std::string& path
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        *inUse = GetLastError() == ERROR_SHARING_VIOLATION;
+        // Which codes mean another program has the file: platform/held_file.h.
+        const DWORD error = GetLastError();
+        std::optional<unsigned long> sharedError;
+        if (NeedsSharedOpenToTell(error)) {
+            // Windows 95, 98 and Me (and redirectors) may answer a conflict
+            // with ERROR_ACCESS_DENIED: a file that opens for reading beside
+            // other readers and writers is one we may read, so only the
+            // sharing was refused. FILE_SHARE_DELETE is left out, as Windows
+            // 9x refuses it.
+            FileHandle shared(CreateFileA(path.c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!shared) sharedError = GetLastError();
+        }
+        *inUse = HeldByAnotherProgram(error, sharedError);
         return nullptr;
     }
     *inUse = false;

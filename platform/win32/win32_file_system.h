@@ -18,8 +18,10 @@ class Win32FileSystem final : public FileSystem {
     // CREATE_NEW, shared with readers only; a second writer or an unshared
     // reader cannot open it until it is closed.
     std::unique_ptr<OutputFile> CreateNew(const std::string& path) override;
-    // Opens an existing file for reading with no sharing at all: fails with
-    // a sharing violation (*inUse) while anyone else has it open.
+    // Opens an existing file for reading with no sharing at all: fails while
+    // anyone else has it open, and *inUse then says so. The error codes that
+    // count as "held by another program", Windows 9x's among them, are those
+    // of platform/held_file.h.
     std::unique_ptr<InputFile> OpenUnshared(const std::string& path, bool* inUse) override;
     // GetFileAttributesA succeeds.
     bool Exists(const std::string& path) override;

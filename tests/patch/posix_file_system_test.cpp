@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "patch/diff_patcher.h"
 #include "platform/directory_payload_store.h"
 #include "platform/flush_outcome.h"
+#include "platform/held_file.h"
 #include "platform/memory_payload_store.h"
 #include "tests/patch/test_scripts.h"
 #include "tests/support/temp_dir.h"
@@ -133,6 +135,34 @@ TEST(FlushTest, OnlyAFlushThatIsNotOfferedCountsAsDone) {
     EXPECT_TRUE(FlushFileBuffersNotOffered(50));
     for (unsigned long error : {0ul, 5ul, 6ul, 21ul, 59ul, 112ul, 64ul}) {
         EXPECT_FALSE(FlushFileBuffersNotOffered(error)) << error;
+    }
+}
+
+// Another program's hold on a file, as Windows NT and Windows 9x report it:
+// a sharing or lock violation always; access denied only when the file opens
+// for reading beside others (or that open meets the holder itself), since
+// access denied also answers a file this user may not read, or a directory.
+TEST(HeldFileTest, AccessDeniedCountsAsHeldOnlyWhenASharedOpenSaysSo) {
+    const std::optional<unsigned long> sharedOpened;
+    for (unsigned long error : {32ul, 33ul}) {
+        EXPECT_TRUE(HeldByAnotherProgram(error, sharedOpened)) << error;
+        EXPECT_TRUE(HeldByAnotherProgram(error, 5ul)) << error;
+        EXPECT_FALSE(NeedsSharedOpenToTell(error)) << error;
+    }
+    EXPECT_TRUE(NeedsSharedOpenToTell(5));
+    EXPECT_TRUE(HeldByAnotherProgram(5, sharedOpened));
+    EXPECT_TRUE(HeldByAnotherProgram(5, 32ul));
+    EXPECT_TRUE(HeldByAnotherProgram(5, 33ul));
+    // Denied again: not ours to read, or a directory. Gone meanwhile, or a
+    // bad path: nobody holds it.
+    for (unsigned long shared : {5ul, 2ul, 3ul}) {
+        EXPECT_FALSE(HeldByAnotherProgram(5, shared)) << shared;
+    }
+    // ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_INVALID_NAME,
+    // ERROR_NOT_READY, ERROR_BAD_NETPATH, ERROR_INVALID_PARAMETER.
+    for (unsigned long error : {0ul, 2ul, 3ul, 123ul, 21ul, 53ul, 87ul}) {
+        EXPECT_FALSE(HeldByAnotherProgram(error, sharedOpened)) << error;
+        EXPECT_FALSE(NeedsSharedOpenToTell(error)) << error;
     }
 }
 

@@ -141,8 +141,8 @@ const Damage kDamages[] = {
     {"OtherBuild",
      [](const fs::path& d) { PatchFileVersion(d / "Morivane.exe", "1, 0, 0, 1", "1, 0, 0, 3"); }, 9,
      ""},
-    // With the sums, a data file that is not the old one is found before
-    // anything is asked.
+    // With the sums, a data file that is not the old one is found once the
+    // confirmation is given (here by --yes), before the run.
     {"FourthFileMissing", [](const fs::path& d) { fs::remove(d / "dat/Iobjecte.til"); }, 7, ""},
     {"DataFileChanged",
      [](const fs::path& d) {

@@ -464,6 +464,7 @@ class MemoryFileSystem : public FileSystem {
     // --- Observations.
     std::vector<std::string> log;     // "move A -> B", "delete A", "sync A", "sync directory D"
     std::vector<std::string> closes;  // "close A", each time a file is closed
+    std::vector<std::string> looks;   // paths opened for reading or asked about, in order
     int openInputs = 0;
     int openOutputs = 0;
     int OpenFiles() const { return openInputs + openOutputs; }
@@ -476,6 +477,7 @@ class MemoryFileSystem : public FileSystem {
     std::function<void()> beforeMutation;
 
     std::unique_ptr<InputFile> OpenForReading(const std::string& path) override {
+        looks.push_back(path);
         const int inode = volume_.InodeAt(path);
         if (inode < 0 || unreadable.count(path) != 0) return nullptr;
         return std::make_unique<Input>(*this, path, inode);
@@ -506,10 +508,16 @@ class MemoryFileSystem : public FileSystem {
     }
     std::unique_ptr<InputFile> OpenUnshared(const std::string& path, bool* inUse) override {
         *inUse = held.count(path) != 0 || heldElsewhere.count(path) != 0;
-        return *inUse ? nullptr : OpenForReading(path);
+        if (!*inUse) return OpenForReading(path);
+        looks.push_back(path);
+        return nullptr;
     }
-    bool Exists(const std::string& path) override { return Has(path); }
+    bool Exists(const std::string& path) override {
+        looks.push_back(path);
+        return Has(path);
+    }
     bool IsWritable(const std::string& path) override {
+        looks.push_back(path);
         const FileState* file = volume_.Find(path);
         return file != nullptr && !file->readOnly;
     }

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
+#include <tuple>
 
 #include "patch/payload_sums.h"
 #include "platform/memory_payload_store.h"
@@ -266,16 +268,26 @@ TEST(Startup, AnotherUpdatersLiveRunIsLeftAloneAndReportedAfterTheConfirmation) 
 
 // The sums stored beside the payloads.
 
-TEST(Startup, WithSumsAChangedOldFileIsRefusedBeforeAnythingIsAsked) {
+TEST(Startup, TheFilesAreCheckedAgainstTheSumsOnlyAfterTheGuards) {
+    const Events afterTheGuards = {"confirm", "find 54", "find 55", "refuse 7"};
     for (std::size_t row = 0; row < 5; ++row) {
         SCOPED_TRACE("row " + std::to_string(row + 1));
-        Machine m;
-        m.GiveSums(testing::TestInstallation::Sums());
-        std::string content = m.inst.files.At(kTargets[row]).content;
+        Machine changed;
+        changed.GiveSums(testing::TestInstallation::Sums());
+        std::string content = changed.inst.files.At(kTargets[row]).content;
         content[0] = static_cast<char>(content[0] ^ 1);
-        m.inst.Rewrite(kTargets[row], content);
-        EXPECT_EQ(m.Refusal(), IDS_INSTALL_BROKEN);
-        EXPECT_EQ(m.frontend.events, Events{"refuse 7"});
+        changed.inst.Rewrite(kTargets[row], content);
+        EXPECT_EQ(changed.Refusal(), IDS_INSTALL_BROKEN);
+        EXPECT_EQ(changed.frontend.events, afterTheGuards);
+
+        if (row == 0) continue;  // without the executable the version check refuses
+        Machine missing;
+        missing.GiveSums(testing::TestInstallation::Sums());
+        DiskImage files = missing.inst.files.Image();
+        files.erase(kTargets[row]);
+        missing.inst.files.Load(files);
+        EXPECT_EQ(missing.Refusal(), IDS_INSTALL_BROKEN);
+        EXPECT_EQ(missing.frontend.events, afterTheGuards);
     }
     Machine whole;
     whole.GiveSums(testing::TestInstallation::Sums());
@@ -286,14 +298,61 @@ TEST(Startup, WithSumsAChangedOldFileIsRefusedBeforeAnythingIsAsked) {
     without.inst.Rewrite(kTargets[2], "changed");
     EXPECT_EQ(without.Start().end, StartupEnd::kDialogShown);
     EXPECT_EQ(without.frontend.dialogRuns[0].sums, 0u);
+    EXPECT_EQ(without.inst.files.looks, std::vector<std::string>{kRecord});  // is a run's left?
 }
 
-TEST(Startup, DamagedOrIncompleteSumsAreRefusedWith12) {
+TEST(Startup, AFileHeldByARunningProductOrUpdaterIsReportedAsRunning) {
+    // The program that holds a data file so that it cannot be read is told
+    // by its window, after the confirmation, as it would be without sums;
+    // held by something without such a window, the file cannot be vouched
+    // for and is refused with 7 once the guards found nothing.
+    const std::vector<std::tuple<std::set<int>, int, Events>> cases = {
+        {{IDS_PRODUCT_WINDOW_TITLE}, IDS_PRODUCT_RUNNING, {"confirm", "find 54", "refuse 14"}},
+        {{IDS_UPDATER_TITLE}, IDS_UPDATER_RUNNING, {"confirm", "find 54", "find 55", "refuse 15"}},
+        {{}, IDS_INSTALL_BROKEN, {"confirm", "find 54", "find 55", "refuse 7"}},
+    };
+    for (const auto& [windows, refusal, events] : cases) {
+        SCOPED_TRACE("refusal " + std::to_string(refusal));
+        Machine m;
+        m.GiveSums(testing::TestInstallation::Sums());
+        m.inst.files.unreadable.insert(kTargets[3]);
+        m.frontend.openWindows = windows;
+        EXPECT_EQ(m.Refusal(), refusal);
+        EXPECT_EQ(m.frontend.events, events);
+    }
+}
+
+TEST(Startup, AnEmptyInstallationDirectoryReadsNothingAndTheRunRefusesWith12) {
+    // BootDirectory holds no backslash: its directory part is empty. The
+    // executable's version is read as the path stands, but no file of the
+    // installation is read through names relative to the current folder:
+    // here those names would find a changed executable and no data files.
+    Machine m;
+    m.GiveSums(testing::TestInstallation::Sums());
+    m.host().PutString(kKey, "BootDirectory", "Morivane.exe");
+    m.inst.files.Put("Morivane.exe", "not the old executable");
+    m.inst.files.Put(kRecord.substr(kDir.size()), "a record under a relative name");
+    const DiskImage before = m.inst.files.Image();
+    m.frontend.pressOk = true;
+    EXPECT_EQ(m.Start().end, StartupEnd::kDialogShown);
+    EXPECT_EQ(m.frontend.events, (Events{"confirm", "find 54", "find 55", "dialog"}));
+    EXPECT_EQ(m.state.installDirectory, "");
+    EXPECT_EQ(m.host().versionReads, std::vector<std::string>{"Morivane.exe"});
+    EXPECT_EQ(m.frontend.statuses, (std::vector<int>{IDS_UPDATING, IDS_UPDATE_FAILED}));
+    EXPECT_TRUE(m.inst.files.looks.empty()) << m.inst.files.looks.front();
+    EXPECT_TRUE(m.inst.files.log.empty());
+    EXPECT_EQ(m.inst.files.Image(), before);
+    EXPECT_EQ(m.host().writes, 0);
+}
+
+TEST(Startup, DamagedOrIncompleteSumsAreRefusedWith12AfterTheGuards) {
+    const Events afterTheGuards = {"confirm", "find 54", "find 55", "refuse 12"};
     {
         Machine m;
         m.GiveSums(testing::TestInstallation::Sums());
         m.payloads.AddSums(138, std::vector<std::uint8_t>{1, 2, 3});
         EXPECT_EQ(m.Refusal(), IDS_UPDATE_FAILED);
+        EXPECT_EQ(m.frontend.events, afterTheGuards);
     }
     {
         Machine m;
@@ -301,7 +360,12 @@ TEST(Startup, DamagedOrIncompleteSumsAreRefusedWith12) {
         four.pop_back();
         m.GiveSums(four);
         EXPECT_EQ(m.Refusal(), IDS_UPDATE_FAILED);
+        EXPECT_EQ(m.frontend.events, afterTheGuards);
     }
+    Machine running;  // a running product comes first
+    running.payloads.AddSums(138, std::vector<std::uint8_t>{1, 2, 3});
+    running.frontend.openWindows = {IDS_PRODUCT_WINDOW_TITLE};
+    EXPECT_EQ(running.Refusal(), IDS_PRODUCT_RUNNING);
 }
 
 TEST(Startup, AForeignRecordStandsAsideWhenTheSumsShowTheInstallationWhole) {
