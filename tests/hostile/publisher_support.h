@@ -15,10 +15,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tests/pe/pe_test_support.h"
@@ -99,7 +101,8 @@ class PublisherTest : public ::testing::Test {
     }
 
     // Every entry under the scene, by relative path: its kind and, for a
-    // regular file, its bytes; for a link, where it leads.
+    // regular file, its inode, size and a hash of its bytes (readable in a
+    // failure, and any change of a byte shows); for a link, where it leads.
     std::map<std::string, std::string> Snapshot() const {
         std::map<std::string, std::string> entries;
         for (const auto& e : fs::recursive_directory_iterator(root_.path())) {
@@ -111,8 +114,11 @@ class PublisherTest : public ::testing::Test {
                 entries[name] = "link to " + fs::read_symlink(e.path()).string();
             } else if (S_ISREG(info.st_mode)) {
                 const Bytes bytes = Read(e.path());
-                entries[name] = "file " + std::to_string(info.st_ino) + ": " +
-                                std::string(bytes.begin(), bytes.end());
+                const std::string_view view(reinterpret_cast<const char*>(bytes.data()),
+                                            bytes.size());
+                entries[name] = "file, inode " + std::to_string(info.st_ino) + ", " +
+                                std::to_string(bytes.size()) + " bytes, hash " +
+                                std::to_string(std::hash<std::string_view>{}(view));
             } else if (S_ISDIR(info.st_mode)) {
                 entries[name] = "directory";
             } else {
