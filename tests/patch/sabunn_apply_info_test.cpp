@@ -38,6 +38,12 @@ class SabunnTest : public ::testing::Test {
     static void Write(const std::string& path, const std::string& text) {
         std::ofstream(path, std::ios::binary) << text;
     }
+    // The sums of a payload that turns `old` into `neu`.
+    static void WriteSums(const std::string& path, const std::string& old, const std::string& neu) {
+        const auto sums =
+            EncodePayloadSums({*SumOf(testing::AsBytes(old)), *SumOf(testing::AsBytes(neu))});
+        Write(path, std::vector<std::uint8_t>(sums.begin(), sums.end()));
+    }
     static std::string Read(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
@@ -71,30 +77,37 @@ class SabunnTest : public ::testing::Test {
 TEST_F(SabunnTest, ApplyRebuildsTheNewFileInPlace) {
     Write(Path("old"), "ABCDEFGHIJKL");
     const auto script = MakeScript(4, {1, -1, 2, 1, -2}, {6, 1, 0}, "wxyz12345678");
+    const std::string expected = "GHIJwxyzBCDEFGHIABCD12345678";
     Write(Path("plain.sabunn"), script);
     Write(Path("packed.sabunn"), PackPayload(script));
+    WriteSums(Path("plain.sum"), "ABCDEFGHIJKL", expected);
+    WriteSums(Path("packed.sum"), "ABCDEFGHIJKL", expected);
 
-    const std::string expected = "GHIJwxyzBCDEFGHIABCD12345678";
     ASSERT_EQ(Run("apply " + Path("old") + " " + Path("plain.sabunn") + " -o " + Path("new")), 0)
         << err;
     EXPECT_EQ(Read(Path("new")), expected);
+    EXPECT_EQ(err, "");
     ASSERT_EQ(Run("apply " + Path("old") + " " + Path("packed.sabunn") + " -o " + Path("new")), 0)
         << err;
     EXPECT_EQ(Read(Path("new")), expected);
 
-    // A directory of <id>.sabunn files, with the id.
+    // A directory of <id>.sabunn files, with the id; the sums are <id>.sum.
     fs::create_directory(dir / "payloads");
     fs::copy_file(dir / "packed.sabunn", dir / "payloads" / "137.sabunn");
+    fs::copy_file(dir / "packed.sum", dir / "payloads" / "137.sum");
     ASSERT_EQ(Run("apply " + Path("old") + " " + Path("payloads") + " --id 137 -o " + Path("d")), 0)
         << err;
     EXPECT_EQ(Read(Path("d")), expected);
     EXPECT_NE(Run("apply " + Path("old") + " " + Path("payloads") + " -o " + Path("e")), 0);
 
-    // NEW may name OLD: the old file is read before NEW is replaced.
-    ASSERT_EQ(Run("apply " + Path("old") + " " + Path("plain.sabunn") + " -o " + Path("old")), 0)
+    // NEW may not name OLD: the old file is an input, and stays as it was.
+    EXPECT_EQ(Run("apply " + Path("old") + " " + Path("plain.sabunn") + " -o " + Path("old")), 1);
+    EXPECT_NE(err.find("refusing to write '" + Path("old") + "': it is the input"),
+              std::string::npos)
         << err;
-    EXPECT_EQ(Read(Path("old")), expected);
-    EXPECT_EQ(OtherFiles({"old", "new", "d", "plain.sabunn", "packed.sabunn", "payloads"}),
+    EXPECT_EQ(Read(Path("old")), "ABCDEFGHIJKL");
+    EXPECT_EQ(OtherFiles({"old", "new", "d", "plain.sabunn", "packed.sabunn", "plain.sum",
+                          "packed.sum", "payloads"}),
               std::vector<std::string>{});
 }
 
@@ -102,7 +115,9 @@ TEST_F(SabunnTest, ApplyFailuresPrintTheMessageAndLeaveNoNewFile) {
     const auto script = MakeScript(4, {1}, {8});  // needs an old file of 12 bytes
     Write(Path("p.sabunn"), script);
 
-    EXPECT_NE(Run("apply " + Path("missing") + " " + Path("p.sabunn") + " -o " + Path("new")), 0);
+    EXPECT_NE(
+        Run("apply --no-sums " + Path("missing") + " " + Path("p.sabunn") + " -o " + Path("new")),
+        0);
     EXPECT_NE(err.find("message 10: 他のアプリケーション等でMorivaneの実行ファイルを参照してい"
                        "可能性があります。"),
               std::string::npos)
@@ -115,14 +130,78 @@ TEST_F(SabunnTest, ApplyFailuresPrintTheMessageAndLeaveNoNewFile) {
     // Too short for the script: 12, and an existing NEW keeps its content.
     Write(Path("old"), "ABCD");
     Write(Path("new"), "previous");
-    EXPECT_NE(Run("apply " + Path("old") + " " + Path("p.sabunn") + " -o " + Path("new")), 0);
+    EXPECT_NE(Run("apply --no-sums " + Path("old") + " " + Path("p.sabunn") + " -o " + Path("new")),
+              0);
     EXPECT_NE(err.find("message 12: アップデートに失敗しました。"), std::string::npos) << err;
     EXPECT_EQ(Read(Path("new")), "previous");
     EXPECT_EQ(OtherFiles({"old", "new", "p.sabunn"}), std::vector<std::string>{});
 
-    EXPECT_NE(Run("apply " + Path("old") + " " + Path("p.sabunn") + " -o " + Path("no/such/new")),
+    EXPECT_NE(Run("apply --no-sums " + Path("old") + " " + Path("p.sabunn") + " -o " +
+                  Path("no/such/new")),
               0);
     EXPECT_NE(err.find("message 11: "), std::string::npos) << err;
+}
+
+// The sums decide: an old file that is not the one the payload was made for
+// is refused before anything is written; a rebuilt file that is not the new
+// one is never put in place; without sums nothing is applied unless the user
+// says --no-sums, and then the tool says that nothing was verified.
+TEST_F(SabunnTest, ApplyChecksBothFilesAgainstTheSums) {
+    const std::string old = "ABCDEFGHIJKL";
+    const std::string expected = "GHIJwxyzBCDEFGHIABCD12345678";
+    Write(Path("old"), old);
+    Write(Path("p.sabunn"), MakeScript(4, {1, -1, 2, 1, -2}, {6, 1, 0}, "wxyz12345678"));
+    Write(Path("new"), "previous");
+    const std::string apply =
+        "apply " + Path("old") + " " + Path("p.sabunn") + " -o " + Path("new");
+    const auto unchanged = [&] {
+        EXPECT_EQ(Read(Path("new")), "previous");
+        EXPECT_EQ(Read(Path("old")), old);
+    };
+
+    // No sums: refused, with the way out named.
+    EXPECT_EQ(Run(apply), 1);
+    EXPECT_NE(err.find("no sums for '" + Path("p.sabunn") + "' (none at '" + Path("p.sum")),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("--no-sums"), std::string::npos) << err;
+    unchanged();
+
+    // Another old file than the sums describe: refused before the patcher runs.
+    WriteSums(Path("p.sum"), "ABCDEFGHIJKM", expected);
+    EXPECT_EQ(Run(apply), 1);
+    EXPECT_NE(err.find("'" + Path("old") + "' is size 12, CRC-32 0x"), std::string::npos) << err;
+    EXPECT_NE(err.find("is not the old file this payload was made for"), std::string::npos) << err;
+    EXPECT_EQ(err.find("message "), std::string::npos) << err;
+    unchanged();
+
+    // The right old file, but the sums expect another new file: the rebuilt
+    // one is not put in place.
+    WriteSums(Path("p.sum"), old, expected + "!");
+    EXPECT_EQ(Run(apply), 1);
+    EXPECT_NE(err.find("the rebuilt file is size 28, CRC-32 0x"), std::string::npos) << err;
+    EXPECT_NE(err.find("message 12: "), std::string::npos) << err;
+    unchanged();
+
+    // Sums that are no sums are refused, not taken for absent ones.
+    Write(Path("p.sum"), std::string("not sums"));
+    EXPECT_EQ(Run(apply), 1);
+    EXPECT_NE(err.find("holds no sums"), std::string::npos) << err;
+    unchanged();
+
+    // Given with --manifest, they are used instead of those beside the payload.
+    WriteSums(Path("right.sum"), old, expected);
+    ASSERT_EQ(Run(apply + " --manifest " + Path("right.sum")), 0) << err;
+    EXPECT_EQ(Read(Path("new")), expected);
+    EXPECT_EQ(err, "");
+
+    // --no-sums applies unchecked and says so.
+    fs::remove(dir / "p.sum");
+    fs::remove(dir / "new");
+    ASSERT_EQ(Run(apply + " --no-sums"), 0) << err;
+    EXPECT_EQ(Read(Path("new")), expected);
+    EXPECT_NE(err.find("warning: --no-sums: nothing was verified"), std::string::npos) << err;
+    EXPECT_NE(Run(apply + " --no-sums --manifest " + Path("right.sum")), 0);
 }
 
 TEST_F(SabunnTest, InfoDescribesStoredFormAndScript) {

@@ -48,6 +48,36 @@ TEST_F(Extract, WritesEachPayloadOfTheModule) {
 }
 #endif
 
+// A module's resource names are the publisher's only when the module is:
+// what extract prints of them is escaped, so that no name can drive the
+// terminal (escape sequences, a C1 CSI) or disguise itself (a right-to-left
+// override), and the escapes stay unambiguous (a backslash is doubled).
+TEST_F(Extract, EscapesResourceNamesItPrints) {
+    const std::u16string hostile = u"\x1b]0;owned\x07\x1b[2J\\x\u202Eexe.txt\u009B\u00E9";
+    const Bytes tree =
+        SabunnTree({{0, hostile, {'N', 'A', 'M', 'E'}}, {130, u"", {'P', 'A', 'Y', 'L'}}});
+    WriteFile(dir_ / "named.exe", BuildImage(tree));
+
+    const fs::path out = dir_ / "out";
+    const RunResult r =
+        Sabunn("extract '" + (dir_ / "named.exe").string() + "' -d '" + out.string() + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "130 plain 4\n");
+    EXPECT_NE(r.err.find("skipping the payload named "
+                         "'\\x1B]0;owned\\x07\\x1B[2J\\\\x\\u202Eexe.txt\\u009B\xC3\xA9'"),
+              std::string::npos)
+        << r.err;
+    // Nothing that a terminal acts on is left: no control byte but the line
+    // ends, no C1 control or bidirectional override in UTF-8.
+    for (std::size_t i = 0; i < r.err.size(); ++i) {
+        const auto c = static_cast<unsigned char>(r.err[i]);
+        EXPECT_TRUE(c >= 0x20 || c == '\n') << "control byte " << int(c) << " at " << i;
+        EXPECT_NE(c, 0x7F);
+    }
+    EXPECT_EQ(r.err.find("\xC2\x9B"), std::string::npos);
+    EXPECT_EQ(r.err.find("\xE2\x80\xAE"), std::string::npos);
+}
+
 TEST_F(Extract, RefusesModulesWithoutPayloadsOrDamaged) {
     const fs::path out = dir_ / "out";
     WriteFile(dir_ / "none.exe", BuildImage(BuildMiniTree()));

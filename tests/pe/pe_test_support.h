@@ -201,4 +201,56 @@ inline Bytes BuildMiniTree() {
     return t;
 }
 
+// One payload of SabunnTree: under the integer `id`, or under `name` when
+// that is not empty.
+struct TreePayload {
+    std::uint16_t id = 0;
+    std::u16string name;
+    Bytes data;
+};
+
+// A tree whose one type, named "SABUNN", holds `payloads` (named ones given
+// first, as the format orders them), each in language 0x0411: the directories,
+// then the data entries, then the name strings, then the data.
+inline Bytes SabunnTree(const std::vector<TreePayload>& payloads) {
+    const std::size_t count = payloads.size();
+    const std::size_t names = 0x18;
+    const std::size_t languages = names + 16 + 8 * count;  // 24 bytes each
+    const std::size_t entries = languages + 24 * count;    // 16 bytes each
+    std::size_t strings = entries + 16 * count;
+    Bytes t;
+    const auto string = [&t, &strings](const std::u16string& text) {
+        const std::size_t at = strings;
+        Put16(t, at, static_cast<std::uint16_t>(text.size()));
+        const Bytes units = Utf16(text, false);
+        t.resize(std::max(t.size(), at + 2 + units.size()));
+        std::copy(units.begin(), units.end(), t.begin() + static_cast<std::ptrdiff_t>(at + 2));
+        strings = (at + 2 + units.size() + 3) & ~std::size_t{3};
+        return static_cast<std::uint32_t>(kSub | at);
+    };
+    std::uint16_t named = 0;
+    for (const TreePayload& p : payloads) named += p.name.empty() ? 0 : 1;
+    Directory(t, 0x00, 1, 0);
+    Entry(t, 0x00, 0, string(u"SABUNN"), static_cast<std::uint32_t>(kSub | names));
+    Directory(t, names, named, static_cast<std::uint16_t>(count - named));
+    for (std::size_t i = 0; i < count; ++i) {
+        const TreePayload& p = payloads[i];
+        const std::size_t language = languages + 24 * i;
+        Entry(t, names, i, p.name.empty() ? p.id : string(p.name),
+              static_cast<std::uint32_t>(kSub | language));
+        Directory(t, language, 0, 1);
+        Entry(t, language, 0, 0x0411, static_cast<std::uint32_t>(entries + 16 * i));
+    }
+    std::size_t data = strings;
+    for (std::size_t i = 0; i < count; ++i) {
+        const Bytes& bytes = payloads[i].data;
+        DataEntry(t, entries + 16 * i, static_cast<std::uint32_t>(Image::kTreeRva + data),
+                  static_cast<std::uint32_t>(bytes.size()));
+        t.resize(std::max(t.size(), data + bytes.size()));
+        std::copy(bytes.begin(), bytes.end(), t.begin() + static_cast<std::ptrdiff_t>(data));
+        data = (data + bytes.size() + 3) & ~std::size_t{3};
+    }
+    return t;
+}
+
 }  // namespace morivane::petest

@@ -7,7 +7,6 @@
 
 #include "patch/diff_patcher.h"
 #include "platform/memory_payload_store.h"
-#include "seams/file_system.h"
 
 namespace morivane {
 
@@ -18,10 +17,10 @@ constexpr char kNewPath[] = "new";
 constexpr int kPayloadId = 1;
 
 // The two files one Patch call touches: the old file, read from memory, and
-// the new file, collected in memory. Nothing else exists.
+// the new file the caller gives (handed out once). Nothing else exists.
 class TwoFiles final : public FileSystem {
   public:
-    TwoFiles(ByteSpan old, std::vector<std::uint8_t>& out) : old_(old), out_(out) {}
+    TwoFiles(ByteSpan old, std::unique_ptr<OutputFile> out) : old_(old), out_(std::move(out)) {}
 
     std::unique_ptr<InputFile> OpenForReading(const std::string& path) override {
         if (path != kOldPath) return nullptr;
@@ -29,8 +28,7 @@ class TwoFiles final : public FileSystem {
     }
     std::unique_ptr<OutputFile> CreateForWriting(const std::string& path) override {
         if (path != kNewPath) return nullptr;
-        out_.clear();
-        return std::make_unique<Output>(out_);
+        return std::move(out_);
     }
     std::unique_ptr<OutputFile> CreateNew(const std::string&) override { return nullptr; }
     std::unique_ptr<InputFile> OpenUnshared(const std::string&, bool* inUse) override {
@@ -51,7 +49,8 @@ class TwoFiles final : public FileSystem {
         std::int64_t Length() override { return static_cast<std::int64_t>(data_.size()); }
         std::size_t Read(void* buffer, std::size_t size, std::size_t count) override {
             if (size == 0) return 0;
-            const std::size_t bytes = std::min(size * count, data_.size() - at_);
+            const std::size_t left = data_.size() - at_;
+            const std::size_t bytes = count > left / size ? left : size * count;
             if (bytes > 0) std::memcpy(buffer, data_.data() + at_, bytes);
             at_ += bytes;
             return bytes / size;
@@ -61,34 +60,41 @@ class TwoFiles final : public FileSystem {
         ByteSpan data_;
         std::size_t at_ = 0;
     };
-    class Output final : public OutputFile {
-      public:
-        explicit Output(std::vector<std::uint8_t>& out) : out_(out) {}
-        std::size_t Write(const void* buffer, std::size_t size, std::size_t count) override {
-            const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-            out_.insert(out_.end(), bytes, bytes + size * count);
-            return count;
-        }
-        bool Close() override { return true; }
-
-      private:
-        std::vector<std::uint8_t>& out_;
-    };
 
     ByteSpan old_;
+    std::unique_ptr<OutputFile> out_;
+};
+
+// The new file collected in memory.
+class Collected final : public OutputFile {
+  public:
+    explicit Collected(std::vector<std::uint8_t>& out) : out_(out) {}
+    std::size_t Write(const void* buffer, std::size_t size, std::size_t count) override {
+        const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+        out_.insert(out_.end(), bytes, bytes + size * count);
+        return count;
+    }
+    bool Close() override { return true; }
+
+  private:
     std::vector<std::uint8_t>& out_;
 };
 
 }  // namespace
 
-std::string ReadBack(ByteSpan old, ByteSpan neu, ByteSpan payload) {
-    std::vector<std::uint8_t> rebuilt;
-    rebuilt.reserve(neu.size());
-    TwoFiles files(old, rebuilt);
+int PatchInMemory(ByteSpan old, ByteSpan payload, std::unique_ptr<OutputFile> newFile) {
+    TwoFiles files(old, std::move(newFile));
     MemoryPayloadStore store;
     store.Add(kPayloadId, payload);
     DiffPatcher patcher(files, store);
-    if (const int message = patcher.Patch(kOldPath, kNewPath, kPayloadId); message != 0) {
+    return patcher.Patch(kOldPath, kNewPath, kPayloadId);
+}
+
+std::string ReadBack(ByteSpan old, ByteSpan neu, ByteSpan payload) {
+    std::vector<std::uint8_t> rebuilt;
+    rebuilt.reserve(neu.size());
+    if (const int message = PatchInMemory(old, payload, std::make_unique<Collected>(rebuilt));
+        message != 0) {
         return "the patcher refuses the payload with message " + std::to_string(message);
     }
     if (rebuilt.size() != neu.size()) {

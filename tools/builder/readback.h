@@ -2,11 +2,18 @@
 // applies it to the old file, in memory, and must give the new file.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "decode/bytes.h"
+#include "seams/file_system.h"
 
 namespace morivane {
+
+// Runs DiffPatcher on `old` and `payload`, both in memory, writing the new
+// file to `newFile` as the patcher makes it. Returns the patcher's message
+// number (0 for success).
+int PatchInMemory(ByteSpan old, ByteSpan payload, std::unique_ptr<OutputFile> newFile);
 
 // Rebuilds the new file from `old` and `payload` with DiffPatcher and compares
 // it with `neu`. Returns what went wrong, or an empty string.

@@ -221,8 +221,9 @@ void PrintJson(const Report& r) {
 }
 
 int RunInfo(const InfoOptions& options) {
+    Inputs inputs;
     std::string error;
-    const auto payload = ReadWholeFile(options.payload, &error);
+    const auto payload = inputs.Read(options.payload, &error);
     if (!payload) {
         ReportError(error);
         return kExitFailure;
@@ -242,10 +243,16 @@ int RunInfo(const InfoOptions& options) {
         r.scriptError = ScriptView::Parse(script.script, &view);
         if (r.scriptError == ScriptError::Ok) r.script = view;
     }
+    // Sums that are absent are reported as such; sums that are there but
+    // cannot be read (not a regular file, the payload itself) fail the command.
     r.sumsPath = options.manifest.empty() ? SumsPathBeside(options.payload) : options.manifest;
-    if (const auto sums = ReadWholeFile(r.sumsPath, &error)) {
+    bool missing = false;
+    if (const auto sums = inputs.ReadSums(r.sumsPath, &missing, &error)) {
         r.sumsFound = true;
         r.sums = ParsePayloadSums(*sums);
+    } else if (!missing) {
+        ReportError(error);
+        return kExitFailure;
     }
     // The view points into `script`, which lives until the report is printed.
     options.json ? PrintJson(r) : PrintText(r);

@@ -60,15 +60,34 @@ void PrintBreakdown(const MakeResult& result, bool plain) {
 }
 
 int RunMake(const MakeCommandOptions& options) {
+    Inputs inputs;
     std::string error;
-    const auto old = ReadWholeFile(options.oldPath, &error);
+    const auto old = inputs.Read(options.oldPath, &error);
     if (!old) {
         ReportError(error);
         return kExitFailure;
     }
-    const auto neu = ReadWholeFile(options.newPath, &error);
+    const auto neu = inputs.Read(options.newPath, &error);
     if (!neu) {
         ReportError(error);
+        return kExitFailure;
+    }
+
+    // Both outputs are claimed before the (long) build, so that a refusal
+    // comes at once and nothing is written unless both can be.
+    const std::string manifest =
+        options.manifest.empty() ? SumsPathBeside(options.payload) : options.manifest;
+    const std::unique_ptr<PendingFile> payload =
+        PendingFile::Create(options.payload, inputs, &error);
+    const std::unique_ptr<PendingFile> sums =
+        payload ? PendingFile::Create(manifest, inputs, &error) : nullptr;
+    if (!sums) {
+        ReportError(error);
+        return kExitFailure;
+    }
+    if (sums->SameTarget(*payload)) {
+        ReportError("--manifest '" + manifest + "' names the payload '" + options.payload +
+                    "' itself: the sums would take the payload's place");
         return kExitFailure;
     }
 
@@ -84,19 +103,18 @@ int RunMake(const MakeCommandOptions& options) {
     }
     if (!result.message.empty()) std::fprintf(stderr, "sabunn: %s\n", result.message.c_str());
 
-    if (!WriteFileAtomically(options.payload, result.payload, &error)) {
-        ReportError(error);
-        return kExitFailure;
-    }
     // The sums let the updater check the installed file before it starts and
     // each rebuilt file before it replaces anything.
     const std::optional<FileSum> oldSum = SumOf(*old);
     const std::optional<FileSum> newSum = SumOf(*neu);
-    const std::string manifest =
-        options.manifest.empty() ? SumsPathBeside(options.payload) : options.manifest;
-    if (!oldSum || !newSum ||
-        !WriteFileAtomically(manifest, EncodePayloadSums({*oldSum, *newSum}), &error)) {
-        ReportError(error.empty() ? "cannot sum the files" : error);
+    if (!oldSum || !newSum) {
+        ReportError("cannot sum the files");
+        return kExitFailure;
+    }
+    if (!payload->Write(result.payload, &error) ||
+        !sums->Write(EncodePayloadSums({*oldSum, *newSum}), &error) || !payload->Commit(&error) ||
+        !sums->Commit(&error)) {
+        ReportError(error);
         return kExitFailure;
     }
     const BuildReport& r = result.report;

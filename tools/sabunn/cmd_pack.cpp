@@ -20,8 +20,9 @@ struct PackOptions {
 };
 
 int RunPack(const PackOptions& options) {
+    Inputs inputs;
     std::string error;
-    const auto script = ReadWholeFile(options.script, &error);
+    const auto script = inputs.Read(options.script, &error);
     if (!script) {
         ReportError(error);
         return kExitFailure;
@@ -54,7 +55,7 @@ int RunPack(const PackOptions& options) {
         }
     }
 
-    if (!WriteFileAtomically(options.payload, payload, &error)) {
+    if (!WriteFileAtomically(options.payload, payload, inputs, &error)) {
         ReportError(error);
         return kExitFailure;
     }

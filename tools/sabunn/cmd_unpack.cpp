@@ -15,8 +15,9 @@ struct UnpackOptions {
 };
 
 int RunUnpack(const UnpackOptions& options) {
+    Inputs inputs;
     std::string error;
-    const auto payload = ReadWholeFile(options.payload, &error);
+    const auto payload = inputs.Read(options.payload, &error);
     if (!payload) {
         ReportError(error);
         return kExitFailure;
@@ -26,7 +27,7 @@ int RunUnpack(const UnpackOptions& options) {
         ReportError("'" + options.payload + "' is a damaged payload: " + script.Failure());
         return kExitFailure;
     }
-    if (!WriteFileAtomically(options.script, script.script, &error)) {
+    if (!WriteFileAtomically(options.script, script.script, inputs, &error)) {
         ReportError(error);
         return kExitFailure;
     }

@@ -10,13 +10,19 @@ namespace morivane::sabunn {
 
 // Exit statuses shared by all commands (command-line mistakes get CLI11's).
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailure = 1;  // unreadable input, damaged data, failed write
+// Unreadable input (missing, or not a regular file: a FIFO, a device, a
+// socket, a directory), damaged data, sums that do not match, an output that
+// is one of the command's inputs or is there as something other than a
+// regular file or a link, a failed write.
+inline constexpr int kExitFailure = 1;
 
 // Prints "sabunn: <message>" on stderr.
 void ReportError(const std::string& message);
 
 // Each adds one subcommand to `app`. When that subcommand runs, it stores its
-// exit status in *exitCode, which must outlive the parse.
+// exit status in *exitCode, which must outlive the parse. Every command reads
+// and writes through file_io.h: its inputs must be regular files, and no
+// output may take the place of one of them.
 
 // pack SCRIPT -o PAYLOAD [--plain]: the compressed payload HF(LZSS(script)),
 // checked to unpack back to the script before it is written; with --plain a
@@ -27,22 +33,30 @@ void AddPackCommand(CLI::App& app, int* exitCode);
 // unchanged. A damaged container is reported with the stage that failed.
 void AddUnpackCommand(CLI::App& app, int* exitCode);
 
-// make OLD NEW -o PAYLOAD [--plain] [--unit U]: the script that rebuilds NEW
-// from OLD (tools/builder), packed unless --plain, checked before it is written.
+// make OLD NEW -o PAYLOAD [--plain|--packed] [--unit U] [--manifest SUMS]
+// [--breakdown]: the script that rebuilds NEW from OLD (tools/builder), packed
+// unless that is larger or --plain, checked before it is written, and the
+// sums of OLD and NEW beside it (or at SUMS, which may not be PAYLOAD).
 void AddMakeCommand(CLI::App& app, int* exitCode);
 
-// apply OLD PAYLOAD -o NEW [--id N]: NEW rebuilt from OLD by the updater's own
-// patcher; PAYLOAD is a payload file, or a directory of <id>.sabunn with --id.
-// NEW appears only when complete; a failure prints the catalogue message.
+// apply OLD PAYLOAD -o NEW [--id N] [--manifest SUMS | --no-sums]: NEW rebuilt
+// from OLD by the updater's own patcher; PAYLOAD is a payload file, or a
+// directory of <id>.sabunn with --id. OLD is checked against the sums beside
+// the payload (<id>.sum, or SUMS) before anything is written, and NEW before
+// it is put in place; without sums the command refuses unless --no-sums, and
+// then warns that nothing was verified. NEW appears only when complete; a
+// failure of the patcher prints the catalogue message.
 void AddApplyCommand(CLI::App& app, int* exitCode);
 
-// info PAYLOAD [--json]: stored form, HF blocks, script header, new file size,
-// old file size needed, longest runs.
+// info PAYLOAD [--json] [--manifest SUMS]: stored form, HF blocks, script
+// header, new file size, old file size needed, longest runs, the sums beside
+// the payload (or at SUMS); sums that are there but cannot be read fail it.
 void AddInfoCommand(CLI::App& app, int* exitCode);
 
 // extract MODULE -d DIR: each "SABUNN" payload of a Win32 module (integer id,
-// first language) written to DIR/<id>.sabunn, one line "<id> HF|plain <size>"
-// per payload on stdout. A damaged module, or one without payloads, fails.
+// first language) written to DIR/<id>.sabunn with its sums as DIR/<id>.sum,
+// one line "<id> HF|plain <size>" per payload on stdout. A damaged module, or
+// one without payloads, fails. Names from the module are printed escaped.
 void AddExtractCommand(CLI::App& app, int* exitCode);
 
 // update --install-dir DIR [--exe NAME] [--payloads MODULE|DIR] [--yes]: the
