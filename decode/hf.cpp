@@ -46,19 +46,21 @@ class BitReader {
 constexpr std::int32_t kUnassigned = 0x7FFF;
 using Tree = std::array<std::array<std::int32_t, kHfMaxNodes>, 2>;
 
-// Builds the tree from the code lengths and the code table of one coded block.
-// Every value's code is walked from the root, handing out node numbers in
-// order; its last entry becomes the leaf. A code that runs through an existing
-// leaf, or ends on an entry that is already taken, means the lengths are no
-// prefix code; running out of node numbers means the code cannot be held.
-DecodeStatus BuildTree(const std::uint8_t* lengths, const std::uint8_t* table,
-                       const std::uint8_t* tableEnd, Tree& tree) {
+// Builds the tree from one coded block's code lengths and code table. Every
+// value's code is walked from the root, handing out node numbers in order;
+// its last entry becomes the leaf. A code that runs through an existing leaf,
+// or ends on an entry that is already taken, means the lengths are no prefix
+// code; running out of node numbers means the code cannot be held. Gives the
+// longest code's length in *longest.
+DecodeStatus BuildTree(const HfBlock& block, Tree& tree, int* longest) {
     for (auto& side : tree) side.fill(kUnassigned);
     std::int32_t nodes = 0;
-    BitReader bits(table, tableEnd);
+    *longest = 0;
+    BitReader bits(block.codeTable, block.codeTable + block.tableBytes);
     for (int s = 0; s < 256; ++s) {
-        const int length = lengths[s];
+        const int length = block.codeLengths[s];
         if (length == 0) continue;
+        *longest = std::max(*longest, length);
         std::int32_t node = 0;
         std::int32_t* entry = nullptr;
         for (int i = 0; i < length; ++i) {
@@ -173,78 +175,108 @@ std::int64_t HfUnpackedSize(ByteSpan data) {
     return LoadLe32(data.data() + 4);
 }
 
+HfBlockWalker::HfBlockWalker(ByteSpan container) : data_(container) {
+    const std::int64_t unpacked = HfUnpackedSize(container);
+    if (unpacked < 0) {
+        Stop(DecodeStatus::HfNotContainer);
+        return;
+    }
+    unpacked_ = static_cast<std::uint32_t>(unpacked);
+}
+
+bool HfBlockWalker::Stop(DecodeStatus why, HfBlockPart part) {
+    status_ = why;
+    pastEnd_ = part;
+    finished_ = true;
+    return false;
+}
+
+bool HfBlockWalker::Next(HfBlock* block) {
+    if (finished_) return false;
+    *block = HfBlock{};
+    const std::uint8_t* const base = data_.data();
+    const std::uint64_t size = data_.size();
+    // Every remaining size below is size - at with at <= size, so no
+    // subtraction wraps and no sum of offsets can pass the end unnoticed.
+    std::uint64_t at = offset_;
+    block->offset = at;
+    if (size - at < kHfBlockHeaderSize) {
+        return Stop(DecodeStatus::HfBlockPastEnd, HfBlockPart::Header);
+    }
+    block->bits = LoadLe32(base + at);
+    block->produced = LoadLe32(base + at + 4);
+    at += kHfBlockHeaderSize;
+    if (block->produced > unpacked_ - total_) return Stop(DecodeStatus::HfOvershoot);
+
+    if (!block->Coded()) {
+        block->dataBytes = block->produced;
+    } else {
+        if (size - at < kHfCodeLengthsSize) {
+            return Stop(DecodeStatus::HfBlockPastEnd, HfBlockPart::CodeLengths);
+        }
+        block->codeLengths = base + at;
+        for (int s = 0; s < 256; ++s) block->codeBits += block->codeLengths[s];
+        block->tableBytes = (block->codeBits + 7) / 8;
+        at += kHfCodeLengthsSize;
+        if (size - at < block->tableBytes) {
+            return Stop(DecodeStatus::HfBlockPastEnd, HfBlockPart::CodeTable);
+        }
+        block->codeTable = base + at;
+        at += block->tableBytes;
+        block->dataBytes = (static_cast<std::uint64_t>(block->bits) + 7) / 8;
+    }
+    if (size - at < block->dataBytes) return Stop(DecodeStatus::HfBlockPastEnd, HfBlockPart::Data);
+    block->data = base + at;
+    block->end = at + block->dataBytes;
+
+    offset_ = block->end;
+    total_ += block->produced;
+    // Blocks go on until their bytes reach the unpacked size; there is always
+    // at least one.
+    finished_ = total_ == unpacked_;
+    return true;
+}
+
 ByteBuffer HfUnpack(ByteSpan container, DecodeStatus* status) {
     if (status != nullptr) *status = DecodeStatus::Ok;
-    const std::int64_t unpacked = HfUnpackedSize(container);
-    if (unpacked < 0) return Fail(status, DecodeStatus::HfNotContainer);
+    HfBlockWalker blocks(container);
+    if (blocks.Status() != DecodeStatus::Ok) return Fail(status, blocks.Status());
+    const std::uint32_t unpacked = blocks.UnpackedSize();
 
     // A stored byte costs a byte of the container and a coded byte at least a
     // bit, so a size beyond 8 bits per container byte cannot be genuine. This
     // bounds the allocation by the input before anything is allocated.
-    const std::uint64_t size = container.size();
-    if (static_cast<std::uint64_t>(unpacked) > (size - kHfHeaderSize) * 8) {
+    if (unpacked > (static_cast<std::uint64_t>(container.size()) - kHfHeaderSize) * 8) {
         return Fail(status, DecodeStatus::HfImpossibleSize);
     }
-    if (unpacked > 0x7FFFFFFF) return Fail(status, DecodeStatus::OutOfMemory);
+    if (unpacked > 0x7FFFFFFFu) return Fail(status, DecodeStatus::OutOfMemory);
 
     // Every byte of the output is written before it is returned (the blocks
     // must add up to exactly the unpacked size), so it need not be zeroed.
-    auto* block = static_cast<std::uint8_t*>(
-        std::malloc(unpacked > 0 ? static_cast<std::size_t>(unpacked) : 1));
-    ByteBuffer out = ByteBuffer::Adopt(block, static_cast<std::int32_t>(unpacked));
+    auto* memory = static_cast<std::uint8_t*>(std::malloc(unpacked > 0 ? unpacked : 1));
+    ByteBuffer out = ByteBuffer::Adopt(memory, static_cast<std::int32_t>(unpacked));
     if (!out) return Fail(status, DecodeStatus::OutOfMemory);
 
-    const std::uint8_t* const base = container.data();
-    std::uint64_t offset = kHfHeaderSize;
-    std::uint64_t total = 0;
     std::uint8_t* write = out.data();
     Tree tree;
     LookupTable lookup;
-
-    do {
-        if (size - offset < kHfBlockHeaderSize) return Fail(status, DecodeStatus::HfBlockPastEnd);
-        const std::uint32_t bits = LoadLe32(base + offset);
-        const std::uint32_t produced = LoadLe32(base + offset + 4);
-        offset += kHfBlockHeaderSize;
-        if (produced > static_cast<std::uint64_t>(unpacked) - total) {
-            return Fail(status, DecodeStatus::HfOvershoot);
-        }
-
-        if (bits == 0) {  // stored block
-            if (size - offset < produced) return Fail(status, DecodeStatus::HfBlockPastEnd);
-            if (produced > 0) std::memcpy(write, base + offset, produced);
-            offset += produced;
-        } else {  // coded block
-            if (size - offset < kHfCodeLengthsSize)
-                return Fail(status, DecodeStatus::HfBlockPastEnd);
-            const std::uint8_t* lengths = base + offset;
-            std::uint64_t codeBits = 0;
+    HfBlock block;
+    while (blocks.Next(&block)) {
+        if (!block.Coded()) {
+            if (block.produced > 0) std::memcpy(write, block.data, block.produced);
+        } else {
             int longestCode = 0;
-            for (int s = 0; s < 256; ++s) {
-                codeBits += lengths[s];
-                longestCode = std::max<int>(longestCode, lengths[s]);
-            }
-            const std::uint64_t tableBytes = (codeBits + 7) / 8;
-            offset += kHfCodeLengthsSize;
-            if (size - offset < tableBytes) return Fail(status, DecodeStatus::HfBlockPastEnd);
-            const std::uint8_t* table = base + offset;
-            offset += tableBytes;
-            const std::uint64_t dataBytes = (static_cast<std::uint64_t>(bits) + 7) / 8;
-            if (size - offset < dataBytes) return Fail(status, DecodeStatus::HfBlockPastEnd);
-
-            const DecodeStatus built = BuildTree(lengths, table, table + tableBytes, tree);
+            const DecodeStatus built = BuildTree(block, tree, &longestCode);
             if (built != DecodeStatus::Ok) return Fail(status, built);
             BuildLookupTable(tree, longestCode, lookup);
-
             // The reader stops at the end of this block's coded data.
-            const BitCursor coded(base + offset, static_cast<std::size_t>(dataBytes));
-            const DecodeStatus decoded = DecodeBlock(tree, lookup, coded, write, produced);
+            const BitCursor coded(block.data, static_cast<std::size_t>(block.dataBytes));
+            const DecodeStatus decoded = DecodeBlock(tree, lookup, coded, write, block.produced);
             if (decoded != DecodeStatus::Ok) return Fail(status, decoded);
-            offset += dataBytes;
         }
-        write += produced;
-        total += produced;
-    } while (total < static_cast<std::uint64_t>(unpacked));
+        write += block.produced;
+    }
+    if (blocks.Status() != DecodeStatus::Ok) return Fail(status, blocks.Status());
     return out;
 }
 

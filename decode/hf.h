@@ -35,6 +35,63 @@ bool IsHfContainer(ByteSpan data);
 // complete), otherwise -1.
 std::int64_t HfUnpackedSize(ByteSpan data);
 
+// One block of a container as HfBlockWalker hands it out: every part lies
+// inside the container, and N fits in what the earlier blocks left of the
+// unpacked size.
+struct HfBlock {
+    std::uint64_t offset = 0;    // where the block header starts
+    std::uint32_t bits = 0;      // B: bits of coded data; 0 marks a stored block
+    std::uint32_t produced = 0;  // N: bytes the block produces
+    // Coded blocks: the 256 code lengths, and the code table of S bits.
+    const std::uint8_t* codeLengths = nullptr;
+    const std::uint8_t* codeTable = nullptr;
+    std::uint32_t codeBits = 0;    // S, the sum of the code lengths
+    std::uint32_t tableBytes = 0;  // (S + 7) / 8
+    // The stored bytes (N of them), or the coded data ((B + 7) / 8 bytes).
+    const std::uint8_t* data = nullptr;
+    std::uint64_t dataBytes = 0;
+    std::uint64_t end = 0;  // just past the block: where the next one starts
+
+    bool Coded() const { return bits != 0; }
+};
+
+// The part of a block that reaches past the end of the container.
+enum class HfBlockPart { None, Header, CodeLengths, CodeTable, Data };
+
+// Walks a container's blocks in order, checking each against the container's
+// end and the unpacked size before handing it out. The one place that knows
+// the block layout: the decoder and the tools' description both walk with it.
+class HfBlockWalker {
+  public:
+    // Anything but a container (see HfUnpackedSize) yields no block and the
+    // status HfNotContainer.
+    explicit HfBlockWalker(ByteSpan container);
+
+    // The next block in *block, true while there is one. After the block that
+    // brings the bytes produced up to the unpacked size, or at a block that
+    // fails a check, it returns false; Status() then tells which. A failing
+    // block leaves in *block what was read of it: its offset, and B and N when
+    // its header lies inside the container.
+    bool Next(HfBlock* block);
+
+    // Ok while walking and after the last block; otherwise why the walk stopped.
+    DecodeStatus Status() const { return status_; }
+    // With HfBlockPastEnd: which part of the failing block reaches past the end.
+    HfBlockPart PastEndPart() const { return pastEnd_; }
+    std::uint32_t UnpackedSize() const { return unpacked_; }
+
+  private:
+    bool Stop(DecodeStatus why, HfBlockPart part = HfBlockPart::None);
+
+    ByteSpan data_;
+    std::uint32_t unpacked_ = 0;
+    std::uint64_t offset_ = kHfHeaderSize;
+    std::uint64_t total_ = 0;
+    bool finished_ = false;
+    DecodeStatus status_ = DecodeStatus::Ok;
+    HfBlockPart pastEnd_ = HfBlockPart::None;
+};
+
 // Decodes the Huffman stage into a new buffer of exactly the unpacked size.
 // Returns null with *status set when the data is no container, is damaged in
 // any way (see DecodeStatus), or memory runs out. An unpacked size the

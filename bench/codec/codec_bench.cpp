@@ -63,8 +63,6 @@ void BM_LzssEncodeGreedy(benchmark::State& state) {
 // stream alone, the Huffman stage alone, and both stages from the payload.
 // Throughput counts bytes of script (for the Huffman stage: of LZSS stream)
 // per second of CPU time.
-using Decoder = ByteBuffer (*)(ByteSpan, DecodeStatus*);
-
 enum class Stage { Lzss, Hf, Payload };
 
 struct StageInput {
@@ -95,37 +93,58 @@ const StageInput& InputFor(Stage stage, std::size_t i) {
     return inputs.emplace(std::make_pair(stage, i), std::move(made)).first->second;
 }
 
-void Decode(benchmark::State& state, Stage stage, Decoder decoder) {
+// `decode` takes the input and gives the size of its output, or why it failed.
+template <typename Decode>
+void DecodeStage(benchmark::State& state, Stage stage, Decode decode) {
     const StageInput& in = InputFor(stage, static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
-        DecodeStatus status = DecodeStatus::Ok;
-        const ByteBuffer out = decoder(in.input, &status);
-        if (!out || static_cast<std::size_t>(out.size()) != in.outputSize) {
-            state.SkipWithError(DecodeStatusName(status));
+        std::string failure;
+        const std::size_t size = decode(in.input, &failure);
+        if (!failure.empty() || size != in.outputSize) {
+            state.SkipWithError(failure.empty() ? "wrong size" : failure.c_str());
             break;
         }
-        benchmark::DoNotOptimize(out.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * in.outputSize));
+}
+
+void Decode(benchmark::State& state, Stage stage, ByteBuffer (*decoder)(ByteSpan, DecodeStatus*)) {
+    DecodeStage(state, stage, [decoder](ByteSpan input, std::string* failure) -> std::size_t {
+        DecodeStatus status = DecodeStatus::Ok;
+        const ByteBuffer out = decoder(input, &status);
+        if (!out) *failure = DecodeStatusName(status);
+        benchmark::DoNotOptimize(out.data());
+        return static_cast<std::size_t>(out.size());
+    });
+}
+
+void DecodeReference(benchmark::State& state, Stage stage,
+                     reference::Decoded (*decoder)(reference::Input)) {
+    DecodeStage(state, stage, [decoder](ByteSpan input, std::string* failure) -> std::size_t {
+        const reference::Decoded out = decoder(input);
+        if (!out.ok) *failure = out.failure;
+        benchmark::DoNotOptimize(out.bytes.data());
+        return out.bytes.size();
+    });
 }
 
 void BM_LzssDecode(benchmark::State& state) {
     Decode(state, Stage::Lzss, &LzssExpand);
 }
 void BM_LzssDecodeReference(benchmark::State& state) {
-    Decode(state, Stage::Lzss, &reference::LzssExpand);
+    DecodeReference(state, Stage::Lzss, &reference::LzssExpand);
 }
 void BM_HfDecode(benchmark::State& state) {
     Decode(state, Stage::Hf, &HfUnpack);
 }
 void BM_HfDecodeReference(benchmark::State& state) {
-    Decode(state, Stage::Hf, &reference::HfUnpack);
+    DecodeReference(state, Stage::Hf, &reference::HfUnpack);
 }
 void BM_PayloadUnpack(benchmark::State& state) {
     Decode(state, Stage::Payload, &HfLzssUnpack);
 }
 void BM_PayloadUnpackReference(benchmark::State& state) {
-    Decode(state, Stage::Payload, &reference::HfLzssUnpack);
+    DecodeReference(state, Stage::Payload, &reference::HfLzssUnpack);
 }
 
 void BM_PayloadPack(benchmark::State& state) {

@@ -1,7 +1,7 @@
 // The decoders against the reference decoders on many seeded inputs:
 // well-formed ones (which must also give their known content), damaged ones,
-// random bytes, and every input of up to two bytes. Agreement means the same
-// bytes, or a null buffer with the same status.
+// random bytes, and every input of up to two bytes. Agreement means that both
+// fail, or both give the same bytes.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -12,11 +12,11 @@
 #include "tests/support/bit_writer.h"
 #include "tests/support/decode_differential.h"
 #include "tests/support/decode_inputs.h"
-#include "tests/support/reference_decode.h"
 
 namespace morivane {
 namespace {
 
+using testing::BitWriter;
 using testing::Bytes;
 using testing::DecodeInputs;
 
@@ -24,7 +24,7 @@ Bytes Contents(const ByteBuffer& out) {
     return out ? Bytes(out.data(), out.data() + out.size()) : Bytes{0xEE, 0xEE};
 }
 
-// Counts the reference's outcomes, so that a test can show its inputs reach
+// Counts the decoder's outcomes, so that a test can show its inputs reach
 // every kind of failure it means to compare.
 class Outcomes {
   public:
@@ -39,15 +39,15 @@ class Outcomes {
     std::map<DecodeStatus, int> counts_;
 };
 
-DecodeStatus ReferenceLzssStatus(const Bytes& stream) {
+DecodeStatus LzssStatus(const Bytes& stream) {
     DecodeStatus status = DecodeStatus::Ok;
-    reference::LzssExpand(stream, &status);
+    LzssExpand(stream, &status);
     return status;
 }
 
-DecodeStatus ReferenceHfStatus(const Bytes& container) {
+DecodeStatus HfLzssStatus(const Bytes& container) {
     DecodeStatus status = DecodeStatus::Ok;
-    reference::HfLzssUnpack(container, &status);
+    HfLzssUnpack(container, &status);
     return status;
 }
 
@@ -71,7 +71,7 @@ TEST(LzssAgreement, DamagedStreamsAndStrayPositionsFailAlike) {
         const bool stray = seed % 2 == 0;
         auto sample = inputs.LzssStream(1 + inputs.Below(seed % 10 == 0 ? 3000 : 60), stray);
         const Bytes stream = stray ? sample.stream : inputs.Damage(sample.stream);
-        outcomes.Add(ReferenceLzssStatus(stream));
+        outcomes.Add(LzssStatus(stream));
         ASSERT_EQ(testing::DiffLzssExpand(stream), "") << "seed " << seed;
     }
     outcomes.ExpectSeen({DecodeStatus::Ok, DecodeStatus::LzssTruncated,
@@ -144,7 +144,7 @@ TEST(HfAgreement, DamagedContainersFailAlike) {
         const auto stream = inputs.LzssStream(1 + inputs.Below(200));
         const auto container = inputs.Container(seed % 2 ? stream.stream : inputs.SkewedBytes(300));
         const Bytes damaged = inputs.DamageContainer(container);
-        outcomes.Add(ReferenceHfStatus(damaged));
+        outcomes.Add(HfLzssStatus(damaged));
         ASSERT_EQ(testing::DiffHfUnpack(damaged), "") << "seed " << seed;
         ASSERT_EQ(testing::DiffHfLzssUnpack(damaged), "") << "seed " << seed;
     }
@@ -182,6 +182,35 @@ TEST(HfAgreement, EveryTwoBytesOfCodedDataUnderSeveralCodes) {
             bytes[bytes.size() - 1] = static_cast<std::uint8_t>(v);
             ASSERT_EQ(testing::DiffHfUnpack(bytes), "") << v;
         }
+    }
+}
+
+// Two codes of 255 bits, one all zeros and one all ones, take 510 node
+// numbers; "01" takes the 511th, the last the tables hold, and "10" would
+// take a 512th. Both decoders accept the first code and refuse the second.
+TEST(HfAgreement, CodesAtTheNodeLimit) {
+    for (const bool overLimit : {false, true}) {
+        BitWriter table;
+        table.Put(0, 255);
+        for (int i = 0; i < 255; ++i) table.PutBit(1);
+        table.Put(0b01, 2);
+        if (overLimit) table.Put(0b10, 2);
+        testing::ContainerBuilder c(1);
+        Bytes& bytes = c.bytes();
+        testing::AppendLe32(bytes, 2);  // B: one code of two bits
+        testing::AppendLe32(bytes, 1);
+        Bytes lengths(256, 0);
+        lengths[0] = lengths[1] = 255;
+        lengths[2] = 2;
+        if (overLimit) lengths[3] = 2;
+        bytes.insert(bytes.end(), lengths.begin(), lengths.end());
+        bytes.insert(bytes.end(), table.bytes().begin(), table.bytes().end());
+        bytes.push_back(0x40);  // the code 01: the byte 2
+        DecodeStatus status = DecodeStatus::Ok;
+        const ByteBuffer out = HfUnpack(bytes, &status);
+        EXPECT_EQ(Contents(out), overLimit ? Contents(ByteBuffer{}) : Bytes{2}) << overLimit;
+        EXPECT_EQ(status, overLimit ? DecodeStatus::HfBadCodeLengths : DecodeStatus::Ok);
+        EXPECT_EQ(testing::DiffHfUnpack(bytes), "") << overLimit;
     }
 }
 

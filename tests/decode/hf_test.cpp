@@ -128,6 +128,69 @@ TEST(HfUnpack, RejectsBlocksThatReachPastTheContainer) {
     }
 }
 
+// Every block's place and parts, and the walk ends at the block that
+// completes the unpacked size, leaving what follows unread.
+TEST(HfBlockWalker, HandsOutEachBlockWithItsPartsAndStopsAtTheSize) {
+    ContainerBuilder c(2 + 3);
+    c.Stored({7, 8}).Stored({}).Coded(AbcCode(), {'a', 'b', 'c'}).Raw({0xFF, 0xFF});
+    const Bytes& bytes = c.bytes();
+    HfBlockWalker walker(bytes);
+    EXPECT_EQ(walker.UnpackedSize(), 5u);
+    HfBlock b;
+    ASSERT_TRUE(walker.Next(&b));
+    EXPECT_EQ(b.offset, 24u);
+    EXPECT_FALSE(b.Coded());
+    EXPECT_EQ(Bytes(b.data, b.data + b.dataBytes), (Bytes{7, 8}));
+    EXPECT_EQ(b.end, 34u);
+    ASSERT_TRUE(walker.Next(&b));
+    EXPECT_EQ(b.offset, 34u);
+    EXPECT_EQ(b.end, 42u);
+    ASSERT_TRUE(walker.Next(&b));
+    EXPECT_TRUE(b.Coded());
+    EXPECT_EQ(b.offset, 42u);
+    EXPECT_EQ(b.bits, 5u);  // 0 10 11
+    EXPECT_EQ(b.produced, 3u);
+    EXPECT_EQ(b.codeLengths, bytes.data() + 50);
+    EXPECT_EQ(b.codeBits, 5u);
+    EXPECT_EQ(b.codeTable, bytes.data() + 306);
+    EXPECT_EQ(b.tableBytes, 1u);
+    EXPECT_EQ(b.data, bytes.data() + 307);
+    EXPECT_EQ(b.dataBytes, 1u);
+    EXPECT_EQ(b.end, bytes.size() - 2);
+    EXPECT_FALSE(walker.Next(&b));
+    EXPECT_FALSE(walker.Next(&b));
+    EXPECT_EQ(walker.Status(), DecodeStatus::Ok);
+
+    HfBlockWalker none(Bytes(24, 0));
+    EXPECT_FALSE(none.Next(&b));
+    EXPECT_EQ(none.Status(), DecodeStatus::HfNotContainer);
+}
+
+// A coded block cut short at every length: the walker names the part the cut
+// falls in, and keeps the failing block's place and, once read, B and N.
+TEST(HfBlockWalker, NamesThePartThatReachesPastTheEnd) {
+    ContainerBuilder c(1 + 5);
+    c.Stored({9}).Coded(AbcCode(), {'a', 'b', 'c', 'a', 'b'});
+    const Bytes whole = c.bytes();
+    const std::size_t coded = 24 + 9;
+    for (std::size_t size = coded; size < whole.size(); ++size) {
+        const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size));
+        HfBlockWalker walker(cut);
+        HfBlock b;
+        ASSERT_TRUE(walker.Next(&b));
+        ASSERT_FALSE(walker.Next(&b)) << size;
+        EXPECT_EQ(walker.Status(), DecodeStatus::HfBlockPastEnd) << size;
+        EXPECT_EQ(b.offset, coded);
+        const std::size_t at = size - coded;
+        const HfBlockPart part = at < 8     ? HfBlockPart::Header
+                                 : at < 264 ? HfBlockPart::CodeLengths
+                                 : at < 265 ? HfBlockPart::CodeTable
+                                            : HfBlockPart::Data;
+        EXPECT_EQ(walker.PastEndPart(), part) << size;
+        EXPECT_EQ(b.produced, part == HfBlockPart::Header ? 0u : 5u) << size;
+    }
+}
+
 TEST(HfUnpack, RejectsByteCountsThatOvershootTheUnpackedSize) {
     ContainerBuilder stored(3);
     stored.Stored({1, 2}).Stored({3, 4});

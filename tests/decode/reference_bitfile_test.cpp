@@ -30,10 +30,11 @@ TEST(BitFileSource, ReadsMostSignificantBitFirstAcrossBytes) {
     // Eight bits spanning both bytes: 1001000 0 -> 0x90, as a literal's value.
     EXPECT_EQ(ReadBits(f, 8), 0x90u);
     EXPECT_EQ(ReadBits(f, 7), 0x64u);
-    EXPECT_FALSE(f->exhausted);
-    // The source is used up: further reads give zeros and mark it exhausted.
-    EXPECT_EQ(InputBit(f), 0);
-    EXPECT_TRUE(f->exhausted);
+    // The source is used up: the next read is the fatal error, with nothing
+    // taken from past the buffer.
+    EXPECT_THROW(InputBit(f), InputBitFatal);
+    EXPECT_THROW(ReadBits(f, 4), InputBitFatal);
+    EXPECT_EQ(f->count, 2u);
     FreeBitFile(f);
 }
 
@@ -42,7 +43,7 @@ TEST(BitFileSource, ReadsThirtyTwoBitsAtOnce) {
     BitFile* f = OpenBitFile(data, sizeof data);
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(ReadBits(f, 32), 0xDEADBEEFu);
-    EXPECT_FALSE(f->exhausted);
+    EXPECT_EQ(f->mask, 0x80);
     FreeBitFile(f);
 }
 
@@ -53,10 +54,11 @@ TEST(BitFileSink, GrowsInFixedStepsAndDropsTheLastByteOnClose) {
     for (int i = 0; i < 5000; ++i) ASSERT_EQ(PutByte(i, f), i);
     EXPECT_EQ(f->capacity, 3u + 4096u + 4096u);  // two growths of 4096, never doubling
     EXPECT_EQ(f->count, 5000u);
-    ByteBuffer out = CloseBitFile(f);
-    ASSERT_TRUE(out);
-    ASSERT_EQ(out.size(), 4999);
-    for (int i = 0; i < 4999; ++i) ASSERT_EQ(out.data()[i], static_cast<std::uint8_t>(i));
+    const SinkBytes out = CloseBitFile(f);
+    ASSERT_NE(out.data, nullptr);
+    ASSERT_EQ(out.length, 4999);
+    for (int i = 0; i < 4999; ++i) ASSERT_EQ(out.data[i], static_cast<std::uint8_t>(i));
+    std::free(out.data);
 }
 
 TEST(BitFileSink, OneByteWrittenClosesToAValidEmptyBuffer) {
@@ -64,17 +66,19 @@ TEST(BitFileSink, OneByteWrittenClosesToAValidEmptyBuffer) {
     BitFile* f = OpenBitFile(buffer, 4);
     ASSERT_NE(f, nullptr);
     PutByte(0, f);
-    ByteBuffer out = CloseBitFile(f);
-    EXPECT_TRUE(out);
-    EXPECT_EQ(out.size(), 0);
+    const SinkBytes out = CloseBitFile(f);
+    EXPECT_NE(out.data, nullptr);
+    EXPECT_EQ(out.length, 0);
+    std::free(out.data);
 }
 
 TEST(BitFileSink, NothingWrittenClosesToNull) {
     auto* buffer = static_cast<std::uint8_t*>(std::malloc(4));
     BitFile* f = OpenBitFile(buffer, 4);
     ASSERT_NE(f, nullptr);
-    EXPECT_FALSE(CloseBitFile(f));
-    EXPECT_FALSE(CloseBitFile(nullptr));
+    const SinkBytes out = CloseBitFile(f);
+    EXPECT_EQ(out.data, nullptr);
+    EXPECT_EQ(out.length, -1);
 }
 
 }  // namespace

@@ -6,59 +6,61 @@
 namespace morivane::reference {
 
 namespace {
-// A sink grows in fixed steps rather than by doubling: the streams it serves
-// expand to a known, modest multiple of their input.
-constexpr std::uint32_t kSinkGrowth = 4096;
-constexpr std::uint32_t kMaxBuffer = 0x7FFFFFFFu;  // lengths are signed 32-bit
+constexpr std::uint32_t kGrowth = 4096;
+constexpr std::uint32_t kLargestBuffer = 0x7FFFFFFF;  // lengths are signed 32-bit
 }  // namespace
 
 BitFile* OpenBitFile(std::uint8_t* buffer, std::uint32_t size) {
-    BitFile* f = new (std::nothrow) BitFile;
+    auto* f = new (std::nothrow) BitFile;
     if (f == nullptr) return nullptr;
-    *f = BitFile{buffer, buffer, size, 0x80, 0, 0, false};
+    f->base = buffer;
+    f->cursor = buffer;
+    f->capacity = size;
+    f->mask = 0x80;
+    f->rack = 0;
+    f->count = 0;
     return f;
 }
 
-int PutByte(int value, BitFile* f) {
-    if (f->count == f->capacity) {
-        if (f->capacity > kMaxBuffer - kSinkGrowth) return -1;
-        const std::uint32_t grown = f->capacity + kSinkGrowth;
-        auto* base = static_cast<std::uint8_t*>(std::realloc(f->base, grown));
-        if (base == nullptr) return -1;
-        f->base = base;
-        f->capacity = grown;
-        f->cursor = base + f->count;
+int PutByte(int value, BitFile* sink) {
+    if (sink->count == sink->capacity) {
+        if (kLargestBuffer - sink->capacity < kGrowth) return -1;
+        const std::uint32_t grown = sink->capacity + kGrowth;
+        void* moved = std::realloc(sink->base, grown);
+        if (moved == nullptr) return -1;
+        sink->base = static_cast<std::uint8_t*>(moved);
+        sink->capacity = grown;
+        sink->cursor = sink->base + sink->count;
     }
-    *f->cursor++ = static_cast<std::uint8_t>(value);
-    ++f->count;
+    *sink->cursor = static_cast<std::uint8_t>(value & 0xFF);
+    ++sink->cursor;
+    ++sink->count;
     return value;
 }
 
-ByteBuffer CloseBitFile(BitFile* f) {
-    if (f == nullptr) return {};
-    std::uint8_t* base = f->base;
-    const std::uint32_t count = f->count;
-    delete f;
-    if (count == 0) {
-        std::free(base);
-        return {};
+SinkBytes CloseBitFile(BitFile* sink) {
+    std::uint8_t* data = sink->base;
+    const std::uint32_t written = sink->count;
+    delete sink;
+    if (written == 0) {
+        std::free(data);
+        return {nullptr, -1};
     }
-    const std::uint32_t kept = count - 1;  // the stream's extra tail byte
-    // Keep at least one byte allocated so that an empty result stays a valid
-    // (non-null) buffer; realloc to 0 may free the block.
-    auto* shrunk = static_cast<std::uint8_t*>(std::realloc(base, kept > 0 ? kept : 1));
-    if (shrunk == nullptr) shrunk = base;  // shrinking in place failed: keep it
-    return ByteBuffer::Adopt(shrunk, static_cast<std::int32_t>(kept));
+    const std::uint32_t kept = written - 1;
+    // realloc to 0 bytes may free the block; an empty result keeps one byte.
+    void* shrunk = std::realloc(data, kept == 0 ? 1 : kept);
+    if (shrunk != nullptr) data = static_cast<std::uint8_t*>(shrunk);
+    return {data, static_cast<std::int32_t>(kept)};
 }
 
-void FreeBitFile(BitFile* f) {
-    delete f;
+void FreeBitFile(BitFile* source) {
+    delete source;
 }
 
-void DiscardBitFile(BitFile* f) {
-    if (f == nullptr) return;
-    std::free(f->base);
-    delete f;
+void DiscardBitFile(BitFile* sink) {
+    if (sink == nullptr) return;
+    std::free(sink->base);
+    delete sink;
 }
 
 }  // namespace morivane::reference

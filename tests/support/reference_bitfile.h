@@ -1,79 +1,90 @@
-// BitFile: a memory buffer read bit by bit, most significant bit first (a
-// source), or filled byte by byte into a heap block that grows as needed (a
-// sink). One record type serves both roles. Only the reference decoders
-// (reference_decode.h) use it: the product's decoders read whole words.
+// BitFile, the bit stream of the reference decoders: a memory buffer read one
+// bit at a time, most significant bit first (a source), or collected byte by
+// byte into a heap block that grows in steps of 4096 bytes (a sink). It is
+// written apart from the product's decoders, which read whole machine words,
+// and shares nothing with them.
 #pragma once
 
 #include <cstdint>
-
-#include "decode/bytes.h"
 
 namespace morivane::reference {
 
 struct BitFile {
     std::uint8_t* base;      // first byte; a sink's base moves when it grows
     std::uint8_t* cursor;    // next byte to read or write
-    std::uint32_t capacity;  // a source's data length, or a sink's allocation
-    std::uint8_t mask;       // bit of `rack` the next read returns; 0x80: fetch first
-    std::int32_t rack;       // byte being read bit by bit
-    std::uint32_t count;     // bytes read or written so far (cursor - base)
-    bool exhausted;          // a source was asked for a byte past its end
+    std::uint32_t capacity;  // a source's length, or what a sink has allocated
+    std::uint8_t mask;       // the bit of `rack` the next read returns; 0x80: fetch first
+    std::int32_t rack;       // the byte being read bit by bit
+    std::uint32_t count;     // bytes read or written so far: cursor - base
 };
 
-// A new record over `buffer` of `size` bytes: cursor at the start, mask 0x80,
-// rack 0, count 0. Null when the record cannot be allocated. A source never
-// owns its buffer; a sink owns a malloc'd buffer until CloseBitFile.
+// What InputBit and ReadBits raise when a source has no byte left for them
+// ("Fatal error in InputBit!"). The updater this stream comes from ended the
+// process there; the reference decoders catch it and report a failure.
+struct InputBitFatal {};
+
+// A record over `size` bytes at `buffer`, cursor at the start, mask 0x80, rack
+// and count 0; null when it cannot be allocated. A source never owns its
+// buffer. A sink's buffer must come from malloc and belongs to the sink until
+// CloseBitFile (or DiscardBitFile).
 BitFile* OpenBitFile(std::uint8_t* buffer, std::uint32_t size);
 
-// The byte at the cursor (0..255), advancing by one; -1 at the end of the data,
-// with nothing changed. Never reads past the buffer.
-inline int GetByte(BitFile* f) {
-    if (f->count >= f->capacity) return -1;
-    ++f->count;
-    return *f->cursor++;
+// The byte at the cursor (0..255), moving on by one; -1, with nothing changed,
+// once count has reached capacity.
+inline int GetByte(BitFile* source) {
+    if (source->count == source->capacity) return -1;
+    const int byte = *source->cursor;
+    ++source->cursor;
+    ++source->count;
+    return byte;
 }
 
-// Appends the low 8 bits of `value` to a sink and returns `value`. A full
-// buffer first grows by 4096 bytes; if it cannot grow, returns -1 and the sink
-// must only be discarded.
-int PutByte(int value, BitFile* f);
+// Appends the low 8 bits of `value` and returns `value`. A full sink first
+// grows by 4096 bytes; one that cannot grow (out of memory, or past the
+// signed 32-bit lengths) gives -1 and may then only be discarded.
+int PutByte(int value, BitFile* sink);
 
-// The next bit of a source, 0 or 1. When the source has no byte left it
-// returns 0 and sets `exhausted`, which stays set: the caller checks it once per
-// token instead of the process ending.
-inline int InputBit(BitFile* f) {
-    if (f->mask == 0x80) {
-        const int byte = GetByte(f);
-        if (byte < 0) {
-            f->exhausted = true;
-            return 0;
-        }
-        f->rack = byte;
+// The next bit, 0 or 1. Throws InputBitFatal when a byte is needed and none is
+// left.
+inline int InputBit(BitFile* source) {
+    if (source->mask == 0x80) {
+        source->rack = GetByte(source);
+        if (source->rack == -1) throw InputBitFatal{};
     }
-    const int bit = (f->rack & f->mask) != 0;
-    f->mask >>= 1;
-    if (f->mask == 0) f->mask = 0x80;
+    const int bit = (source->rack & source->mask) ? 1 : 0;
+    source->mask = static_cast<std::uint8_t>(source->mask >> 1);
+    if (source->mask == 0) source->mask = 0x80;
     return bit;
 }
 
-// The next n bits (1..32) of a source as an unsigned number, first bit most
-// significant. Sets `exhausted` (and reads zeros) when the source runs out.
-inline std::uint32_t ReadBits(BitFile* f, int n) {
+// The next n bits (1..32), the first read the most significant. Throws
+// InputBitFatal like InputBit.
+inline std::uint32_t ReadBits(BitFile* source, int n) {
+    std::uint32_t weight = 1u << (n - 1);
     std::uint32_t value = 0;
-    for (int i = 0; i < n; ++i) value = (value << 1) | static_cast<std::uint32_t>(InputBit(f));
+    while (weight != 0) {
+        value += static_cast<std::uint32_t>(InputBit(source)) * weight;  // a 1 bit adds its weight
+        weight >>= 1;
+    }
     return value;
 }
 
-// Finishes a sink: drops the last byte written, shrinks the block to the bytes
-// that remain and frees the record. The result is null when nothing at all was
-// written. Accepts null.
-ByteBuffer CloseBitFile(BitFile* f);
+// A finished sink's bytes. `data` is malloc'd and the caller's to free; null,
+// with length -1, when nothing was written.
+struct SinkBytes {
+    std::uint8_t* data;
+    std::int32_t length;
+};
 
-// Frees a source's record; the buffer under it stays the caller's. Accepts null.
-void FreeBitFile(BitFile* f);
+// Finishes a sink: drops the last byte written, shrinks the buffer to the
+// bytes left and frees the record.
+SinkBytes CloseBitFile(BitFile* sink);
 
-// Frees a sink's record and its buffer without producing a result (failure
-// paths). Accepts null.
-void DiscardBitFile(BitFile* f);
+// Frees a source's record; its buffer is left alone. Accepts null.
+void FreeBitFile(BitFile* source);
+
+// Frees a sink's record and its buffer, on the paths that produce nothing.
+// Accepts null.
+void DiscardBitFile(BitFile* sink);
 
 }  // namespace morivane::reference

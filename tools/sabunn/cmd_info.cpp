@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "decode/hf.h"
-#include "patch/hf_describe.h"
 #include "patch/payload.h"
 #include "patch/payload_sums.h"
 #include "patch/sabunn_script.h"
 #include "tools/sabunn/commands.h"
 #include "tools/sabunn/file_io.h"
+#include "tools/sabunn/hf_describe.h"
 
 namespace morivane::sabunn {
 

@@ -1,6 +1,6 @@
-// A walk over an HF container's block headers that reports its layout without
-// decoding it, for the publisher's `sabunn info`. (The container format is
-// described in decode/hf.h.)
+// The layout of an HF container for `sabunn info`: the figures of every block
+// that the decoder's own walk (HfBlockWalker, decode/hf.h) accepts, without
+// decoding any of them.
 #pragma once
 
 #include <cstdint>
@@ -38,7 +38,8 @@ struct HfDescription {
 };
 
 // Describes `data`. Never reads outside it; a block that would reach past the
-// end is left out and named as the problem.
+// end, or produce more than the unpacked size, is left out and named as the
+// problem.
 HfDescription HfDescribe(ByteSpan data);
 
 }  // namespace morivane

@@ -1,4 +1,4 @@
-#include "patch/hf_describe.h"
+#include "tools/sabunn/hf_describe.h"
 
 #include <gtest/gtest.h>
 
