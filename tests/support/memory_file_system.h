@@ -4,7 +4,8 @@
 //
 // Win32 rules. A read-only file cannot be deleted, created anew (emptied) or
 // stamped, but it can be moved and keeps its attribute; a move fails when
-// anything exists at its destination. A file open for reading sees what is
+// anything exists at its destination. A file made by CreateNew cannot be
+// deleted while it is open (it is opened without delete sharing). A file open for reading sees what is
 // written to it later: creating the same path anew empties it under the
 // reader.
 //
@@ -524,7 +525,10 @@ class MemoryFileSystem : public FileSystem {
         Mutating();
         log.push_back("delete " + path);
         const FileState* file = volume_.Find(path);
-        if (file == nullptr || file->readOnly || undeletable.count(path) != 0) return false;
+        if (file == nullptr || file->readOnly || undeletable.count(path) != 0 ||
+            held.count(path) != 0) {
+            return false;
+        }
         volume_.Remove(path);
         return true;
     }
