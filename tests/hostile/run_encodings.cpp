@@ -21,15 +21,15 @@ class Encodings : public HostileRun {
         return tree;
     }
 
-    // Moves the installation into `parents` (created under the scratch
-    // area), updates it there with `extra` arguments and checks that it is
-    // wholly new and that nothing beside or above it changed.
-    void ExpectUpdatedUnder(const std::vector<std::string>& parents,
-                            const std::vector<std::string>& extra = {}) {
-        fs::path dir = tmp_.path();
-        for (const std::string& parent : parents) dir /= parent;
-        fs::create_directories(dir);
-        const fs::path inst = dir / "inst";
+    // Moves the installation to the folder `names` (below the scratch area,
+    // the last of them the installation's own), updates it there with
+    // `extra` arguments and checks that it is wholly new and that nothing
+    // beside or above it changed.
+    void ExpectUpdatedAt(const std::vector<std::string>& names,
+                         const std::vector<std::string>& extra = {}) {
+        fs::path inst = tmp_.path();
+        for (const std::string& name : names) inst /= name;
+        fs::create_directories(inst.parent_path());
         fs::rename(inst_, inst);
         const Tree around = Around(inst);
         const RunResult r = Update(extra, inst);
@@ -42,33 +42,35 @@ class Encodings : public HostileRun {
 };
 
 TEST_F(Encodings, JapaneseFolderNames) {
+    // As the installation's own folder, where the last byte of ト (0x88, a
+    // lead byte in code page 932) meets the separator the run adds.
     for (const char* name : {"テスト", "デスクトップ", "ダウンロード"}) {
         SCOPED_TRACE(name);
-        ExpectUpdatedUnder({name});
+        ExpectUpdatedAt({name});
         fs::remove_all(inst_);
         fs::copy(kDemoDir / "old", inst_, fs::copy_options::recursive);
     }
-    ExpectUpdatedUnder({"デスクトップ", "テスト", "ダウンロード"});
+    ExpectUpdatedAt({"デスクトップ", "ダウンロード", "テスト"});
 }
 
 TEST_F(Encodings, ABackslashInAParentFolderName) {
-    // With the sums, without them, and after a Japanese name whose last
-    // byte would pair with the backslash in code page 932.
-    ExpectUpdatedUnder({"a\\b"});
+    // With the sums and without them; below it a folder whose last byte
+    // would pair with the next backslash in code page 932.
+    ExpectUpdatedAt({"a\\b", "inst"});
     fs::remove_all(inst_);
     fs::copy(kDemoDir / "old", inst_, fs::copy_options::recursive);
     CopyPayloadsWithoutSums(tmp_.path() / "unsummed");
     payloads_ = (tmp_.path() / "unsummed").string();
-    ExpectUpdatedUnder({"テスト\\x"}, {"--no-sums"});
+    ExpectUpdatedAt({"a\\b", "テスト"}, {"--no-sums"});
 }
 
 TEST_F(Encodings, BytesThatAreNoUtf8) {
     // ソ in code page 932 (its second byte is a backslash) and two bytes that
     // no encoding in use here would write.
-    ExpectUpdatedUnder({"\x83\x5C"});
+    ExpectUpdatedAt({"\x83\x5C"});
     fs::remove_all(inst_);
     fs::copy(kDemoDir / "old", inst_, fs::copy_options::recursive);
-    ExpectUpdatedUnder({"\xFF\xFE"});
+    ExpectUpdatedAt({"\xFF\xFE"});
 }
 
 }  // namespace

@@ -238,6 +238,26 @@ TEST(UpdateRun, AStopRequestedPutsEveryFileBackUntilTheCommit) {
     EXPECT_GT(finished, 0);
 }
 
+TEST(UpdateRun, AFileSomeonePutsUnderTheTemporaryNameIsNeverOpened) {
+    // Planted between the run clearing the name and the patch creating its
+    // new file there: the patch makes its file only as a new one, so it
+    // fails with 11 before the payload is even looked up, instead of
+    // emptying and writing into what it found.
+    Installation inst;
+    MemoryPayloadStore payloads;  // never reached
+    inst.files.Put(kTemp, "left over");
+    inst.files.beforeMutation = [&inst] {
+        if (!inst.files.log.empty() && inst.files.log.back() == "delete " + kTemp &&
+            !inst.files.Has(kTemp)) {
+            inst.files.Put(kTemp, "planted");
+        }
+    };
+    UpdateContext context{inst.files, FreshDiffPatcher(inst.files, payloads),
+                          inst.hostEnvironment.get()};
+    EXPECT_EQ(RunUpdate(context, kExe, kDir, inst.view), IDS_TEMP_CREATE_FAILED);
+    for (std::size_t row = 0; row < 5; ++row) inst.ExpectUntouched(row);
+}
+
 TEST(UpdateRun, DataFilesAreFoundFromTheInstallationDirectory) {
     // An executable whose name is not 12 bytes long.
     Installation inst;
