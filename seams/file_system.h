@@ -55,16 +55,18 @@ class FileSystem {
     virtual std::unique_ptr<OutputFile> CreateForWriting(const std::string& path) = 0;
 
     // Creates a new file; null when anything exists at `path` or it cannot be
-    // created. Until it is closed, the file counts as in use for
-    // OpenUnshared (Win32: opened without write or delete sharing; POSIX: an
-    // exclusive lock on it).
+    // created. From the instant it appears at `path` until it is closed, the
+    // file counts as in use for OpenUnshared (Win32: opened without write or
+    // delete sharing; POSIX: an exclusive lock taken before the file is given
+    // its name), so no other process ever finds it there free.
     virtual std::unique_ptr<OutputFile> CreateNew(const std::string& path) = 0;
     // Opens the file for reading only when nobody else has it open in the
     // way CreateNew holds its files. Null when it cannot be opened; *inUse
     // then tells whether that is because another process holds it.
     virtual std::unique_ptr<InputFile> OpenUnshared(const std::string& path, bool* inUse) = 0;
 
-    // True when a file or directory exists at `path`.
+    // True when anything exists at `path`: a file, a directory or any other
+    // entry (a symbolic link counts, whether or not it leads anywhere).
     virtual bool Exists(const std::string& path) = 0;
     // True when the file exists and does not carry the read-only attribute.
     virtual bool IsWritable(const std::string& path) = 0;
@@ -77,6 +79,19 @@ class FileSystem {
     // Sets the last-access and last-modification times to `unixSeconds`
     // (seconds since 1970-01-01 00:00:00 UTC), leaving the creation time alone.
     virtual bool SetTimes(const std::string& path, std::int64_t unixSeconds) = 0;
+    // Gives the file at `to`, which is to replace the file at `from`, what
+    // `from` carries besides its content and times. On POSIX systems: its
+    // owner, group and permission bits, the owner's write bit added (the
+    // stand-in for the read-only attribute, which a replaced file never
+    // keeps). Win32 and these defaults carry nothing over: a replaced file is
+    // an ordinary new file there. False when it could not be done.
+    virtual bool KeepAttributes(const std::string& /*from*/, const std::string& /*to*/) {
+        return true;
+    }
+    // True once creating, writing, syncing or closing a file has failed
+    // because the volume was full (or a quota used up), so that a front end
+    // can name the cause of a failed run. It stays true.
+    virtual bool RanOutOfSpace() const { return false; }
 
     // Durability, for a run that must be recoverable after a power failure.
     // A file system that cannot make data durable keeps these defaults, which

@@ -154,6 +154,15 @@ bool UpdateRecordWriter::NoteCommit() {
 
 bool UpdateRecordWriter::Remove() {
     if (out_ == nullptr) return false;  // only the run that made the record removes it
+    // Where a file can be deleted while open (POSIX), the record goes while
+    // still held, so another updater never finds it there and free. Win32
+    // refuses that for a file open without delete sharing; it is closed
+    // first there.
+    if (files_.Delete(path_)) {
+        out_->Close();
+        out_.reset();
+        return true;
+    }
     out_->Close();
     out_.reset();
     if (!files_.IsWritable(path_)) files_.MakeWritable(path_);

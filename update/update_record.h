@@ -87,8 +87,9 @@ class UpdateRecordWriter {
     bool NoteAside(int row, int asideNumber);
     // Every new file is in place and durable.
     bool NoteCommit();
-    // Closes the record and deletes it: the run has nothing left to undo or
-    // finish. False when it could not be deleted.
+    // Deletes the record and closes it: the run has nothing left to undo or
+    // finish. Deleted while still open where the system allows it, so that
+    // no other updater finds it unheld. False when it could not be deleted.
     bool Remove();
     // Closes the record and leaves it for the next start's recovery.
     void Keep();

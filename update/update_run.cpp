@@ -11,15 +11,79 @@
 
 namespace morivane {
 
+namespace {
+
+// The file system as the patcher sees it in a run: its new file, the
+// temporary file, is always made with CreateNew, so that a file someone put
+// under that name after the run cleared it is never opened and written into.
+class NewFilesOnly final : public FileSystem {
+  public:
+    explicit NewFilesOnly(FileSystem& files) : files_(files) {}
+
+    std::unique_ptr<InputFile> OpenForReading(const std::string& path) override {
+        return files_.OpenForReading(path);
+    }
+    std::unique_ptr<OutputFile> CreateForWriting(const std::string& path) override {
+        return files_.CreateNew(path);
+    }
+    std::unique_ptr<OutputFile> CreateNew(const std::string& path) override {
+        return files_.CreateNew(path);
+    }
+    std::unique_ptr<InputFile> OpenUnshared(const std::string& path, bool* inUse) override {
+        return files_.OpenUnshared(path, inUse);
+    }
+    bool Exists(const std::string& path) override { return files_.Exists(path); }
+    bool IsWritable(const std::string& path) override { return files_.IsWritable(path); }
+    bool MakeWritable(const std::string& path) override { return files_.MakeWritable(path); }
+    bool Delete(const std::string& path) override { return files_.Delete(path); }
+    bool Move(const std::string& from, const std::string& to) override {
+        return files_.Move(from, to);
+    }
+    bool SetTimes(const std::string& path, std::int64_t unixSeconds) override {
+        return files_.SetTimes(path, unixSeconds);
+    }
+    bool KeepAttributes(const std::string& from, const std::string& to) override {
+        return files_.KeepAttributes(from, to);
+    }
+    bool SyncFile(const std::string& path) override { return files_.SyncFile(path); }
+    bool SyncDirectory(const std::string& path) override { return files_.SyncDirectory(path); }
+    bool RanOutOfSpace() const override { return files_.RanOutOfSpace(); }
+
+  private:
+    FileSystem& files_;
+};
+
+}  // namespace
+
 PatchFunction FreshDiffPatcher(FileSystem& files, PayloadStore& payloads) {
     return
         [&files, &payloads](const std::string& oldPath, const std::string& newPath, int payloadId) {
-            DiffPatcher patcher(files, payloads);
+            NewFilesOnly newFiles(files);
+            DiffPatcher patcher(newFiles, payloads);
             return patcher.Patch(oldPath, newPath, payloadId);
         };
 }
 
 namespace {
+
+// True when another process holds the record at `path` open: another
+// updater's live run.
+bool HeldByAnotherRun(FileSystem& files, const std::string& path) {
+    bool inUse = false;
+    files.OpenUnshared(path, &inUse);
+    return inUse;
+}
+
+// Whether the installation is updated already: by the sums, when the
+// payloads carry them; otherwise by the executable's FileVersion, when a host
+// can read it.
+bool AlreadyUpdated(const UpdateContext& context, const InstallationPaths& paths,
+                    const std::string& bootPath, bool checkSums) {
+    if (checkSums) return VerifyInstallation(context.files, paths, context.sums) == TreeState::kNew;
+    std::string version;
+    return context.host != nullptr && context.host->GetFileVersionString(bootPath, version) != 0 &&
+           version == kUpdatedFileVersion;
+}
 
 // Holds the wait cursor for the run's whole length, whatever way it ends.
 class WaitCursor {
@@ -50,6 +114,11 @@ class Replacement {
         const int asideNumber = FreeAsideNumber();
         if (asideNumber == 0 || !record_.NoteAside(row, asideNumber)) return false;
         const std::string aside = paths_.Aside(asideNumber);
+        // The new file takes on what the original carries besides content
+        // (on POSIX systems its owner and mode: an executable stays
+        // executable). A file whose attributes cannot be carried over is
+        // still the right file.
+        files_.KeepAttributes(target, paths_.temporary);
         // The original keeps its attributes, read-only included, while aside.
         if (!files_.Move(target, aside)) return false;
         moved_.push_back({target, aside});
@@ -154,20 +223,47 @@ int RunUpdate(const UpdateContext& context, const std::string& bootPath,
         }
     }
     const bool checkSums = context.sums.size() == paths.targets.size();
+    auto stopRequested = [&context] { return context.stopRequested && context.stopRequested(); };
+    if (stopRequested()) return finish(IDS_UPDATE_FAILED);
 
-    // A record left by another run is never overwritten: it may be the only
-    // note of where an original is. Start-up recovers it first.
+    // A record that is there already is never overwritten: held open, it is
+    // the live run of an updater that started alongside this one; left
+    // behind, it may be the only note of where an original is (start-up
+    // recovers it first).
     UpdateRecordWriter record(context.files, installDirectory, paths.rowNames);
-    if (context.files.Exists(paths.record)) return finish(IDS_UPDATE_FAILED);
+    if (context.files.Exists(paths.record)) {
+        return finish(HeldByAnotherRun(context.files, paths.record) ? IDS_UPDATER_RUNNING
+                                                                    : IDS_UPDATE_FAILED);
+    }
     // The record is the run's first file: held open from here to the end,
     // it tells another updater that a run is going on, and every file the
     // run makes after it (the temporary file first) is one the next start
     // knows to clear away. A directory that cannot take it cannot take the
-    // temporary file either.
-    if (!record.Begin()) return finish(IDS_TEMP_CREATE_FAILED);
+    // temporary file either, unless another updater made its record first.
+    if (!record.Begin()) {
+        return finish(HeldByAnotherRun(context.files, paths.record) ? IDS_UPDATER_RUNNING
+                                                                    : IDS_TEMP_CREATE_FAILED);
+    }
+    // Another updater may have run between this one's checks and its record.
+    // Patching files that are new already would make wrong files, and
+    // without sums nothing would tell.
+    if (AlreadyUpdated(context, paths, bootPath, checkSums)) {
+        record.Remove();
+        return finish(IDS_ALREADY_UPDATED);
+    }
+    // A temporary file left under the run's name (by an earlier run, or put
+    // there by anyone) goes: the new file is always made afresh.
+    if (context.files.Exists(paths.temporary)) {
+        if (!context.files.IsWritable(paths.temporary)) context.files.MakeWritable(paths.temporary);
+        context.files.Delete(paths.temporary);
+    }
     Replacement replacement(context.files, paths, record);
 
     for (int row = 0; row < static_cast<int>(paths.targets.size()); ++row) {
+        if (stopRequested()) {
+            replacement.RollBack();
+            return finish(IDS_UPDATE_FAILED);
+        }
         const int result =
             context.patch(paths.targets[row], paths.temporary, kUpdateFiles[row].payloadId);
         if (result != 0) {
@@ -185,6 +281,10 @@ int RunUpdate(const UpdateContext& context, const std::string& bootPath,
         }
     }
 
+    if (stopRequested()) {
+        replacement.RollBack();
+        return finish(IDS_UPDATE_FAILED);
+    }
     switch (replacement.Commit()) {
         case Replacement::CommitResult::kCommitted:
             break;

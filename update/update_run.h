@@ -52,28 +52,39 @@ using PatchFunction =
     std::function<int(const std::string& oldPath, const std::string& newPath, int payloadId)>;
 
 // A PatchFunction that makes a fresh DiffPatcher over `files` and `payloads`
-// for every call. Both must outlive the function.
+// for every call. Both must outlive the function. The new file is made with
+// CreateNew: it must not exist, and nothing another process put under its
+// name is ever written into.
 PatchFunction FreshDiffPatcher(FileSystem& files, PayloadStore& payloads);
 
 // What the run works with. `host` makes the version record after the fifth
 // file; null leaves the record out. `sums`, when present, are checked against
-// every rebuilt file before it replaces anything.
+// every rebuilt file before it replaces anything. `stopRequested`, when set,
+// is asked at the run's safe points (before its record, before each file's
+// patch and before the commit); true stops the run there, and it puts every
+// file back and ends with 12 as after any failure. After the commit the run
+// always finishes.
 struct UpdateContext {
     FileSystem& files;
     PatchFunction patch;
     HostEnvironment* host;
     UpdateSums sums = {};
+    std::function<bool()> stopRequested = {};
 };
 
 // One whole run over the five files, for the executable `bootPath` and its
 // installation directory `installDirectory` (with its trailing backslash).
 // Shows status 52 and hides Cancel first, holds the wait cursor throughout,
 // and ends with the status it returns: 53 after success; 12 for an empty or
-// over-long path, an executable named like the temporary file, a record of
-// another run present (nothing is touched then), a rebuilt file that does
-// not match its sums, or a file that cannot be replaced or made durable; 11
-// when the record cannot be created; the patcher's 10 to 13 when a patch
-// fails. The result of the version record is not examined.
+// over-long path, an executable named like the temporary file, a record left
+// by another run (nothing is touched then), a rebuilt file that does not
+// match its sums, a file that cannot be replaced or made durable, or a stop
+// requested; 15 when another updater's run holds its record (it started
+// alongside this one); 8 when, once this run holds its record, the
+// installation turns out updated already (by such an updater); 11 when the
+// record cannot be created; the patcher's 10 to 13 when a patch fails. The
+// result of the version record is not examined. A temporary file left under
+// the run's name by anyone is removed before the first patch.
 int RunUpdate(const UpdateContext& context, const std::string& bootPath,
               const std::string& installDirectory, UpdateView& view);
 

@@ -50,7 +50,7 @@ class DirectoryStream {
 WindowsPathFileSystem::WindowsPathFileSystem(FileSystem& real, std::string root)
     : real_(real), root_(std::move(root)) {
     while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
-    prefix_ = root_ + '\\';
+    prefix_ = "<install-dir>\\";
 }
 
 WindowsPathFileSystem::Lookup WindowsPathFileSystem::FindEntry(const std::string& directory,
@@ -103,53 +103,59 @@ std::string WindowsPathFileSystem::RealPath(const std::string& path) {
 }
 
 std::unique_ptr<InputFile> WindowsPathFileSystem::OpenForReading(const std::string& path) {
-    return real_.OpenForReading(RealPath(path));
+    return Inside(path) ? real_.OpenForReading(RealPath(path)) : nullptr;
 }
 
 std::unique_ptr<OutputFile> WindowsPathFileSystem::CreateForWriting(const std::string& path) {
-    return real_.CreateForWriting(RealPath(path));
+    return Inside(path) ? real_.CreateForWriting(RealPath(path)) : nullptr;
 }
 
 std::unique_ptr<OutputFile> WindowsPathFileSystem::CreateNew(const std::string& path) {
-    return real_.CreateNew(RealPath(path));
+    return Inside(path) ? real_.CreateNew(RealPath(path)) : nullptr;
 }
 
 std::unique_ptr<InputFile> WindowsPathFileSystem::OpenUnshared(const std::string& path,
                                                                bool* inUse) {
-    return real_.OpenUnshared(RealPath(path), inUse);
+    *inUse = false;
+    return Inside(path) ? real_.OpenUnshared(RealPath(path), inUse) : nullptr;
 }
 
 bool WindowsPathFileSystem::Exists(const std::string& path) {
-    return real_.Exists(RealPath(path));
+    return Inside(path) && real_.Exists(RealPath(path));
 }
 
 bool WindowsPathFileSystem::IsWritable(const std::string& path) {
-    return real_.IsWritable(RealPath(path));
+    return Inside(path) && real_.IsWritable(RealPath(path));
 }
 
 bool WindowsPathFileSystem::MakeWritable(const std::string& path) {
-    return real_.MakeWritable(RealPath(path));
+    return Inside(path) && real_.MakeWritable(RealPath(path));
 }
 
 bool WindowsPathFileSystem::Delete(const std::string& path) {
-    return real_.Delete(RealPath(path));
+    return Inside(path) && real_.Delete(RealPath(path));
 }
 
 bool WindowsPathFileSystem::Move(const std::string& from, const std::string& to) {
+    if (!Inside(from) || !Inside(to)) return false;
     const std::string realFrom = RealPath(from);
     return real_.Move(realFrom, RealPath(to));
 }
 
 bool WindowsPathFileSystem::SetTimes(const std::string& path, std::int64_t unixSeconds) {
-    return real_.SetTimes(RealPath(path), unixSeconds);
+    return Inside(path) && real_.SetTimes(RealPath(path), unixSeconds);
+}
+
+bool WindowsPathFileSystem::KeepAttributes(const std::string& from, const std::string& to) {
+    return Inside(from) && Inside(to) && real_.KeepAttributes(RealPath(from), RealPath(to));
 }
 
 bool WindowsPathFileSystem::SyncFile(const std::string& path) {
-    return real_.SyncFile(RealPath(path));
+    return Inside(path) && real_.SyncFile(RealPath(path));
 }
 
 bool WindowsPathFileSystem::SyncDirectory(const std::string& path) {
-    return real_.SyncDirectory(RealPath(path));
+    return Inside(path) && real_.SyncDirectory(RealPath(path));
 }
 
 }  // namespace morivane

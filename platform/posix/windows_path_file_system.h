@@ -7,8 +7,14 @@
 // names had ("DAT\IOBJECTC.TIL"), and Windows finds such a file under any
 // case. This adapter gives the run that behaviour over a real directory:
 //
-//   virtual path   <root>\<name>\<name>...    (root: the real directory)
-//   real path      <root>/<entry>/<entry>...
+//   virtual path   <install-dir>\<name>\<name>...
+//   real path      <root>/<entry>/<entry>...        (root: the real directory)
+//
+// The run never sees the real directory's path: it is a native path in
+// whatever bytes its folders are named (UTF-8 Japanese, a backslash in a
+// folder's name), which the run's code page 932 rules would split wrongly.
+// The run is handed the fixed ASCII root "<install-dir>\" instead, and only
+// the names it forms below it are read the Windows way.
 //
 // Each name is looked up exactly first; when no entry has that exact name, the
 // one entry whose name equals it with ASCII letters folded is taken. A name
@@ -19,7 +25,8 @@
 // "IOBJECTC.TIL" leaves "IOBJECTC.TIL", not a second "Iobjectc.til". Names
 // that are ambiguous stay as given: no candidate is picked.
 //
-// Paths that do not start with the virtual prefix are passed on unchanged.
+// Paths that do not start with the virtual prefix name nothing: every call on
+// them fails, so the run cannot reach outside the installation.
 #pragma once
 
 #include <map>
@@ -35,12 +42,12 @@ class WindowsPathFileSystem final : public FileSystem {
     // installation directory; trailing slashes are dropped ("/" stays "/").
     WindowsPathFileSystem(FileSystem& real, std::string root);
 
-    // The root followed by one backslash: the installation directory to hand
-    // to the run, under which every virtual path begins.
+    // "<install-dir>\": the installation directory to hand to the run, under
+    // which every virtual path begins.
     const std::string& VirtualPrefix() const { return prefix_; }
 
-    // The real path that `path` names now, resolved as described above.
-    // Paths outside the prefix come back unchanged.
+    // The real path that `path` names now, resolved as described above, for
+    // messages. Paths outside the prefix come back unchanged.
     std::string RealPath(const std::string& path);
 
     std::unique_ptr<InputFile> OpenForReading(const std::string& path) override;
@@ -53,10 +60,16 @@ class WindowsPathFileSystem final : public FileSystem {
     bool Delete(const std::string& path) override;
     bool Move(const std::string& from, const std::string& to) override;
     bool SetTimes(const std::string& path, std::int64_t unixSeconds) override;
+    bool KeepAttributes(const std::string& from, const std::string& to) override;
     bool SyncFile(const std::string& path) override;
     bool SyncDirectory(const std::string& path) override;
+    bool RanOutOfSpace() const override { return real_.RanOutOfSpace(); }
 
   private:
+    bool Inside(const std::string& path) const {
+        return path.compare(0, prefix_.size(), prefix_) == 0;
+    }
+
     // What a name is in one real directory.
     struct Lookup {
         std::string entry;       // the exact name, or the one case-folded match

@@ -24,6 +24,7 @@
 #include "platform/held_file.h"
 #include "platform/memory_payload_store.h"
 #include "tests/patch/test_scripts.h"
+#include "tests/support/hostile_tree.h"
 #include "tests/support/temp_dir.h"
 #include "ui/catalogue.h"
 
@@ -120,6 +121,143 @@ TEST(PosixFileSystemTest, WritableBitAndTimes) {
     EXPECT_FALSE(fs.SetTimes(dir / "missing", 0));
 }
 
+// --- Hostile folders: links, special files, names made by others ---------
+
+struct stat StatOf(const std::string& path) {
+    struct stat st = {};
+    EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+    return st;
+}
+
+TEST(PosixFileSystemTest, NothingIsWrittenReModedOrStampedThroughALink) {
+    TempDir dir;
+    const std::string root = dir / "root";
+    ASSERT_EQ(mkdir(root.c_str(), 0755), 0);
+    WriteFile(dir / "victim", "someone else's");
+    ASSERT_EQ(chmod((dir / "victim").c_str(), 0444), 0);
+    ASSERT_EQ(symlink((dir / "victim").c_str(), (root + "/link").c_str()), 0);
+    ASSERT_EQ(link((dir / "victim").c_str(), (root + "/hard").c_str()), 0);
+    ASSERT_EQ(symlink((dir / "nowhere").c_str(), (root + "/dangling").c_str()), 0);
+    WriteFile(root + "/own", "own");
+    const testing::Tree before = testing::Capture(dir.path());
+
+    PosixFileSystem fs(root);
+    for (const char* name : {"/link", "/hard", "/dangling"}) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(fs.Exists(root + name));
+        EXPECT_EQ(fs.CreateForWriting(root + name), nullptr);
+        EXPECT_EQ(fs.CreateNew(root + name), nullptr);
+        EXPECT_FALSE(fs.IsWritable(root + name));
+        EXPECT_FALSE(fs.MakeWritable(root + name));
+        EXPECT_FALSE(fs.SetTimes(root + name, 908463600));
+        EXPECT_FALSE(fs.KeepAttributes(root + "/own", root + name));
+    }
+    EXPECT_EQ(fs.OpenForReading(root + "/link"), nullptr);  // not followed in the root
+    EXPECT_EQ(testing::TreeDifferences(before, testing::Capture(dir.path())), "");
+    EXPECT_FALSE(fs.Exists(dir / "nowhere"));
+
+    // Removing the names leaves what they led to; outside the root a link
+    // to a file is read as the caller asks.
+    EXPECT_TRUE(fs.Delete(root + "/link"));
+    EXPECT_TRUE(fs.Delete(root + "/hard"));
+    EXPECT_EQ(ReadFile(dir / "victim"), "someone else's");
+    EXPECT_EQ(StatOf(dir / "victim").st_mode & 0777, 0444u);
+    ASSERT_EQ(symlink((dir / "victim").c_str(), (dir / "outside-link").c_str()), 0);
+    EXPECT_NE(PosixFileSystem().OpenForReading(dir / "outside-link"), nullptr);
+}
+
+TEST(PosixFileSystemTest, BelowTheRootNoDirectoryLinkIsFollowed) {
+    TempDir dir;
+    const std::string root = dir / "root";
+    const std::string elsewhere = dir / "elsewhere";
+    ASSERT_EQ(mkdir(root.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(elsewhere.c_str(), 0755), 0);
+    WriteFile(elsewhere + "/f", "elsewhere");
+    WriteFile(root + "/f", "root");
+    ASSERT_EQ(symlink(elsewhere.c_str(), (root + "/dat").c_str()), 0);
+    const testing::Tree before = testing::Capture(dir.path());
+
+    PosixFileSystem fs(root);
+    EXPECT_EQ(fs.OpenForReading(root + "/dat/f"), nullptr);
+    EXPECT_FALSE(fs.Exists(root + "/dat/f"));
+    EXPECT_EQ(fs.CreateNew(root + "/dat/new"), nullptr);
+    EXPECT_EQ(fs.CreateForWriting(root + "/dat/f"), nullptr);
+    EXPECT_FALSE(fs.Move(root + "/f", root + "/dat/g"));
+    EXPECT_FALSE(fs.Delete(root + "/dat/f"));
+    EXPECT_FALSE(fs.SyncDirectory(root + "/dat"));
+    EXPECT_EQ(fs.OpenForReading(root + "/../elsewhere/f"), nullptr);  // no way up
+    EXPECT_EQ(testing::TreeDifferences(before, testing::Capture(dir.path())), "");
+
+    // The root itself may be reached through a link.
+    ASSERT_EQ(symlink(root.c_str(), (dir / "via").c_str()), 0);
+    PosixFileSystem via(dir / "via");
+    EXPECT_NE(via.OpenForReading(dir / "via/f"), nullptr);
+    EXPECT_TRUE(via.SyncDirectory(dir / "via"));
+}
+
+TEST(PosixFileSystemTest, SpecialFilesAreRefusedWithoutBlocking) {
+    TempDir dir;
+    const std::string fifo = dir / "fifo";
+    ASSERT_TRUE(testing::MakeSpecial(testing::Special::kFifo, fifo));
+    alarm(20);  // a blocking open would end the test here
+    PosixFileSystem plain;
+    PosixFileSystem confined(dir.path());
+    for (PosixFileSystem* fs : {&plain, &confined}) {
+        bool inUse = true;
+        EXPECT_EQ(fs->OpenForReading(fifo), nullptr);
+        EXPECT_EQ(fs->OpenUnshared(fifo, &inUse), nullptr);
+        EXPECT_FALSE(inUse);
+        EXPECT_EQ(fs->CreateForWriting(fifo), nullptr);
+        EXPECT_FALSE(fs->SyncFile(fifo));
+        EXPECT_FALSE(fs->MakeWritable(fifo));
+        EXPECT_FALSE(fs->SetTimes(fifo, 0));
+        EXPECT_TRUE(fs->Exists(fifo));
+    }
+    // Devices are never opened: no writing into /dev/null.
+    PosixFileSystem fs;
+    EXPECT_EQ(fs.CreateForWriting("/dev/null"), nullptr);
+    EXPECT_EQ(fs.OpenForReading("/dev/zero"), nullptr);
+    alarm(0);
+}
+
+TEST(PosixFileSystemTest, ANewFileIsBornLocked) {
+    TempDir dir;
+    PosixFileSystem fs(dir.path());
+    auto out = fs.CreateNew(dir / "Clone.rec");
+    ASSERT_NE(out, nullptr);
+    // From the moment it has its name, nobody else can take it.
+    bool inUse = false;
+    EXPECT_EQ(fs.OpenUnshared(dir / "Clone.rec", &inUse), nullptr);
+    EXPECT_TRUE(inUse);
+    EXPECT_EQ(fs.CreateNew(dir / "Clone.rec"), nullptr);
+    // No private name of its making is left beside it.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              1);
+    EXPECT_EQ(out->Write("entry", 1, 5), 5u);
+    EXPECT_TRUE(out->Close());
+    auto in = fs.OpenUnshared(dir / "Clone.rec", &inUse);
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(in->Length(), 5);
+}
+
+TEST(PosixFileSystemTest, AReplacementTakesTheOriginalsOwnerAndModeButNoSetId) {
+    TempDir dir;
+    PosixFileSystem fs(dir.path());
+    WriteFile(dir / "original", "old");
+    WriteFile(dir / "new", "new");
+    ASSERT_EQ(chmod((dir / "original").c_str(), 04755), 0);
+    if (chown((dir / "original").c_str(), 65534, 65534) != 0) GTEST_SKIP() << "not root";
+    EXPECT_TRUE(fs.KeepAttributes(dir / "original", dir / "new"));
+    EXPECT_EQ(StatOf(dir / "new").st_mode & 07777, 0755u);
+    EXPECT_EQ(StatOf(dir / "new").st_uid, 65534u);
+    EXPECT_EQ(StatOf(dir / "new").st_gid, 65534u);
+    // Read-only stays no more than a Windows replacement does.
+    ASSERT_EQ(chmod((dir / "original").c_str(), 0440), 0);
+    EXPECT_TRUE(fs.KeepAttributes(dir / "original", dir / "new"));
+    EXPECT_EQ(StatOf(dir / "new").st_mode & 07777, 0640u);
+}
+
 // A flush that the file cannot have is not a failure; every other failure
 // to get the data out still is.
 TEST(FlushTest, OnlyAFlushThatIsNotOfferedCountsAsDone) {
@@ -167,28 +305,16 @@ TEST(HeldFileTest, AccessDeniedCountsAsHeldOnlyWhenASharedOpenSaysSo) {
 }
 
 TEST(PosixFileSystemTest, AFileWithoutFlushIsAsDurableAsItGets) {
-    // fsync on a character device fails with EINVAL: it has nothing to flush.
-    const int fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    // fsync of a file in /proc fails with EINVAL: it has nothing to flush.
+    const char* kProcFile = "/proc/self/status";
+    const int fd = open(kProcFile, O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     const bool fsyncFails = fsync(fd) != 0 && errno == EINVAL;
     close(fd);
-    if (!fsyncFails) GTEST_SKIP() << "fsync of /dev/null does not fail with EINVAL here";
+    if (!fsyncFails) GTEST_SKIP() << "fsync of " << kProcFile << " does not fail with EINVAL here";
 
     PosixFileSystem fs;
-    auto out = fs.CreateForWriting("/dev/null");
-    ASSERT_NE(out, nullptr);
-    EXPECT_EQ(out->Write("record", 1, 6), 6u);
-    EXPECT_TRUE(out->Sync());
-    EXPECT_TRUE(out->Close());
-    EXPECT_TRUE(fs.SyncFile("/dev/null"));
-
-    // Data that does not get out still fails the sync, though fsync of the
-    // device says EINVAL too: /dev/full takes no byte (ENOSPC).
-    auto full = fs.CreateForWriting("/dev/full");
-    ASSERT_NE(full, nullptr);
-    EXPECT_EQ(full->Write("record", 1, 6), 6u);  // still in the stream's buffer
-    EXPECT_FALSE(full->Sync());
-    EXPECT_FALSE(full->Close());
+    EXPECT_TRUE(fs.SyncFile(kProcFile));
     TempDir dir;
     EXPECT_FALSE(fs.SyncFile(dir / "missing"));
 }
@@ -358,8 +484,17 @@ TEST(DiskFullTest, SmallTmpfsFillsUp) {
     EXPECT_GT(SizeOf(disk + "/Clone.tmp"), 0);
     EXPECT_LE(SizeOf(disk + "/Clone.tmp"), 1 << 20);
 
-    // Moving on tmpfs refuses to replace as well (once there is room again).
+    // A write that finds the volume full is remembered as such.
     PosixFileSystem fs;
+    EXPECT_FALSE(fs.RanOutOfSpace());
+    auto big = fs.CreateForWriting(disk + "/big");
+    ASSERT_NE(big, nullptr);
+    big->Write(std::string(2 << 20, 'b').data(), 1, 2 << 20);
+    EXPECT_FALSE(big->Close());
+    EXPECT_TRUE(fs.RanOutOfSpace());
+    ASSERT_TRUE(fs.Delete(disk + "/big"));
+
+    // Moving on tmpfs refuses to replace as well (once there is room again).
     ASSERT_TRUE(fs.Delete(disk + "/Clone.tmp"));
     WriteFile(disk + "/Clone.tmp", "new");
     WriteFile(disk + "/other", "x");

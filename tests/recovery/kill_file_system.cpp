@@ -1,10 +1,15 @@
 // The file system of the interruption tests' build of sabunn: the machine's
 // own, except that with MORIVANE_TEST_KILL_AT_OPERATION=N (a positive decimal
-// number) in the environment the process kills itself with SIGKILL just
-// before its N-th file operation that changes something (see
-// tests/support/hooked_file_system.h). Only this build reads the variable.
+// number) in the environment the process sends itself a signal just before
+// its N-th file operation that changes something (see
+// tests/support/hooked_file_system.h): SIGKILL, or the one named by
+// MORIVANE_TEST_KILL_SIGNAL ("STOP", "TERM" or "INT"). Stopped with SIGSTOP,
+// it waits there for SIGCONT, so a test can start another updater at that
+// very instant. Only this build reads the variables.
 #include <signal.h>
 #include <stdlib.h>
+
+#include <cstring>
 
 #include "platform/posix/posix_file_system.h"
 #include "tests/support/hooked_file_system.h"
@@ -12,18 +17,24 @@
 
 namespace morivane::sabunn {
 
-std::unique_ptr<FileSystem> MakeUpdateFileSystem() {
+std::unique_ptr<FileSystem> MakeUpdateFileSystem(const std::string& root) {
     long killAt = 0;
     if (const char* text = getenv("MORIVANE_TEST_KILL_AT_OPERATION")) {
         char* end = nullptr;
         const long n = strtol(text, &end, 10);
         if (*text != '\0' && *end == '\0' && n > 0) killAt = n;
     }
+    int signal = SIGKILL;
+    if (const char* name = getenv("MORIVANE_TEST_KILL_SIGNAL")) {
+        if (std::strcmp(name, "STOP") == 0) signal = SIGSTOP;
+        if (std::strcmp(name, "TERM") == 0) signal = SIGTERM;
+        if (std::strcmp(name, "INT") == 0) signal = SIGINT;
+    }
     auto count = std::make_shared<long>(0);
-    return std::make_unique<testing::HookedFileSystem>(std::make_unique<PosixFileSystem>(),
-                                                       [killAt, count] {
-                                                           if (++*count == killAt) raise(SIGKILL);
-                                                       });
+    return std::make_unique<testing::HookedFileSystem>(
+        std::make_unique<PosixFileSystem>(root), [killAt, signal, count] {
+            if (++*count == killAt) raise(signal);
+        });
 }
 
 }  // namespace morivane::sabunn

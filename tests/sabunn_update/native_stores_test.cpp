@@ -139,7 +139,7 @@ class WindowsPaths : public ::testing::Test {
 };
 
 TEST_F(WindowsPaths, FindsEntriesInAnyCaseAndCreatesNewOnesAsNamed) {
-    EXPECT_EQ(files_.VirtualPrefix(), root_ + "\\");
+    EXPECT_EQ(files_.VirtualPrefix(), "<install-dir>\\");
     EXPECT_EQ(files_.RealPath(V("dat\\Iobjectc.til")), root_ + "/DAT/IOBJECTC.TIL");
     EXPECT_EQ(Read("dat\\Iobjectc.til"), "old c");
     EXPECT_EQ(Read("MORIVANE.exe"), "exe");
@@ -154,8 +154,12 @@ TEST_F(WindowsPaths, FindsEntriesInAnyCaseAndCreatesNewOnesAsNamed) {
     ASSERT_TRUE(Write("dat\\Extra.bin", "e"));
     EXPECT_TRUE(fs::exists(tmp_.path() / "DAT/Extra.bin"));
 
-    // Paths outside the installation are taken as they are.
-    EXPECT_EQ(files_.RealPath("/elsewhere\\x"), "/elsewhere\\x");
+    // Paths outside the installation name nothing the run can reach.
+    Spit(tmp_.path() / "outside", "x");
+    EXPECT_EQ(files_.OpenForReading((tmp_.path() / "outside").string()), nullptr);
+    EXPECT_FALSE(files_.Exists((tmp_.path() / "outside").string()));
+    EXPECT_FALSE(files_.Delete((tmp_.path() / "outside").string()));
+    EXPECT_TRUE(fs::exists(tmp_.path() / "outside"));
     EXPECT_EQ(files_.RealPath(V("")), root_);
 }
 

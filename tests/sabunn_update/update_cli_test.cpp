@@ -66,21 +66,23 @@ class UpdateCli : public ::testing::Test {
     }
     static std::string DemoPayloads() { return "--payloads " + Quote(kDemoDir / "payloads"); }
     // The demo's payloads without their sums, as a payload set made before
-    // sums existed: nothing is checked before the run.
+    // sums existed, accepted with --no-sums: nothing is checked before the run.
     std::string PayloadsWithoutSums() {
         CopyPayloadsWithoutSums(tmp_.path() / "unsummed");
-        return "--payloads " + Quote(tmp_.path() / "unsummed");
+        return "--no-sums --payloads " + Quote(tmp_.path() / "unsummed");
     }
 
     static void ExpectUpdated(const fs::path& dir) { ExpectNewTree(dir); }
 
     // Runs with `extra` and expects `status` with the tree unchanged.
-    void ExpectUntouched(const std::string& extra, int status, const std::string& outPart = "") {
+    RunResult ExpectUntouched(const std::string& extra, int status,
+                              const std::string& outPart = "") {
         const Snapshot before = Take(inst_);
         const RunResult r = Update(inst_, extra);
         EXPECT_EQ(r.status, status) << r.out << r.err;
         EXPECT_NE(r.out.find(outPart), std::string::npos) << r.out;
         EXPECT_EQ(Differences(before, Take(inst_)), "");
+        return r;
     }
 
     TempDir tmp_;
@@ -230,9 +232,34 @@ TEST_F(UpdateCli, DiskFullAtTheThirdFileUndoesTheFirstTwo) {
     const std::uint64_t room = pages(fs::file_size(kDemoDir / "new/Morivane.exe")) +
                                pages(fs::file_size(kDemoDir / "new/dat/Iobjectc.til")) + 256 * 1024;
     ASSERT_TRUE(disk.Resize(disk.UsedBytes() + room));
-    ExpectUntouched(DemoPayloads() + " --yes", 12,
-                    "[2/5] dat\\Iobjectc.til (payload 137) ... rebuilt\n"
-                    "[3/5] dat\\Iobjecto.til (payload 138) ... failed with message 12");
+    const RunResult r =
+        ExpectUntouched(DemoPayloads() + " --yes", 12,
+                        "[2/5] dat\\Iobjectc.til (payload 137) ... rebuilt\n"
+                        "[3/5] dat\\Iobjecto.til (payload 138) ... failed with message 12");
+    EXPECT_NE(r.err.find("disk full: the volume holding '" + fs::canonical(inst_).string() +
+                         "' has no room left for the new files"),
+              std::string::npos)
+        << r.err;
+}
+
+TEST_F(UpdateCli, ReplacedFilesKeepTheirModeAndOwner) {
+    fs::permissions(inst_ / "Morivane.exe", fs::perms(0755));
+    fs::permissions(inst_ / "dat/Iobjectc.til", fs::perms(0640));
+    fs::permissions(inst_ / "dat/Iobjecto.til", fs::perms(0444));  // read-only: made writable
+    if (::chown((inst_ / "dat/Iobjecte.til").c_str(), kNobody, kNobody) != 0) {
+        GTEST_SKIP() << "cannot give a file to another user here";
+    }
+    Snapshot expected = Take(inst_);
+    expected["dat/Iobjecto.til"].mode = 0644;
+    const RunResult r = Update(inst_);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    ExpectUpdated(inst_);
+    const Snapshot after = Take(inst_);
+    for (const std::string& f : kFiveFiles) EXPECT_EQ(after.at(f).mode, expected.at(f).mode) << f;
+    struct stat st;
+    ASSERT_EQ(::stat((inst_ / "dat/Iobjecte.til").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kNobody);
+    EXPECT_EQ(st.st_gid, kNobody);
 }
 
 TEST_F(UpdateCli, FindsNamesInAnyCaseAndKeepsThem) {

@@ -68,19 +68,30 @@ struct ChildOptions {
     std::optional<gid_t> gid;
     // Set in the child's environment.
     std::vector<std::pair<std::string, std::string>> environment;
+    // SIGALRM after this many seconds (kept across exec): a child that hangs
+    // ends with that signal instead of holding the test up for good.
+    unsigned alarmSeconds = 0;
 };
 
 // The unprivileged account that root tests switch to.
 inline constexpr uid_t kNobody = 65534;
 
-// Runs `argv` directly (no shell), stdin from /dev/null, stdout and stderr
-// captured in files under `scratch`. The output files are opened before the
-// child changes user, so `scratch` need not be writable by that user.
-inline RunResult RunProgram(const std::vector<std::string>& argv,
-                            const std::filesystem::path& scratch,
-                            const ChildOptions& options = {}) {
-    const std::filesystem::path out = scratch / ".stdout";
-    const std::filesystem::path err = scratch / ".stderr";
+// A child started by StartProgram: wait for it with FinishProgram.
+struct Child {
+    pid_t pid = -1;
+    std::filesystem::path out;
+    std::filesystem::path err;
+};
+
+// Starts `argv` directly (no shell), stdin from /dev/null, stdout and stderr
+// captured in files under `scratch` named after `tag`, so that several
+// children can run at once. The output files are opened before the child
+// changes user, so `scratch` need not be writable by that user.
+inline Child StartProgram(const std::vector<std::string>& argv,
+                          const std::filesystem::path& scratch, const ChildOptions& options = {},
+                          const std::string& tag = "") {
+    const std::filesystem::path out = scratch / (".stdout" + tag);
+    const std::filesystem::path err = scratch / (".stderr" + tag);
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -106,12 +117,35 @@ inline RunResult RunProgram(const std::vector<std::string>& argv,
             ::_exit(126);
         }
         if (options.uid && ::setresuid(*options.uid, *options.uid, *options.uid) != 0) ::_exit(126);
+        if (options.alarmSeconds > 0) ::alarm(options.alarmSeconds);
         ::execv(args[0], args.data());
         ::_exit(127);
     }
+    return Child{pid, out, err};
+}
+
+// Waits for `child` to end and collects what it left.
+inline RunResult FinishProgram(const Child& child) {
     int raw = 0;
-    if (pid < 0 || ::waitpid(pid, &raw, 0) != pid) return RunResult{};
-    return Collect(raw, out, err);
+    if (child.pid < 0 || ::waitpid(child.pid, &raw, 0) != child.pid) return RunResult{};
+    return Collect(raw, child.out, child.err);
+}
+
+// True once `child` has stopped (SIGSTOP); false when it ended instead, and
+// then *ended holds what it left.
+inline bool WaitUntilStopped(const Child& child, RunResult* ended) {
+    int raw = 0;
+    if (::waitpid(child.pid, &raw, WUNTRACED) != child.pid) return false;
+    if (WIFSTOPPED(raw)) return true;
+    *ended = Collect(raw, child.out, child.err);
+    return false;
+}
+
+// Runs `argv` directly (no shell) as StartProgram does and waits for it.
+inline RunResult RunProgram(const std::vector<std::string>& argv,
+                            const std::filesystem::path& scratch,
+                            const ChildOptions& options = {}) {
+    return FinishProgram(StartProgram(argv, scratch, options));
 }
 
 }  // namespace morivane::testing

@@ -1,6 +1,7 @@
 // A FileSystem that hands every call to another one and runs a hook just
 // before each call that changes something: create, close of a written file,
-// sync of a file or directory, attribute change, delete, move, time stamp.
+// sync of a file or directory, attribute change (KeepAttributes too),
+// delete, move, time stamp.
 // Opening for reading, reading and asking are passed on without it.
 #pragma once
 
@@ -54,6 +55,10 @@ class HookedFileSystem : public FileSystem {
         beforeChange_();
         return inner_->SetTimes(path, unixSeconds);
     }
+    bool KeepAttributes(const std::string& from, const std::string& to) override {
+        beforeChange_();
+        return inner_->KeepAttributes(from, to);
+    }
     bool SyncFile(const std::string& path) override {
         beforeChange_();
         return inner_->SyncFile(path);
@@ -62,6 +67,7 @@ class HookedFileSystem : public FileSystem {
         beforeChange_();
         return inner_->SyncDirectory(path);
     }
+    bool RanOutOfSpace() const override { return inner_->RanOutOfSpace(); }
 
   private:
     class Output : public OutputFile {

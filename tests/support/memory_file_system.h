@@ -4,7 +4,8 @@
 //
 // Win32 rules. A read-only file cannot be deleted, created anew (emptied) or
 // stamped, but it can be moved and keeps its attribute; a move fails when
-// anything exists at its destination. A file open for reading sees what is
+// anything exists at its destination. A file made by CreateNew cannot be
+// deleted while it is open (it is opened without delete sharing). A file open for reading sees what is
 // written to it later: creating the same path anew empties it under the
 // reader.
 //
@@ -484,22 +485,15 @@ class MemoryFileSystem : public FileSystem {
     }
     std::unique_ptr<OutputFile> CreateForWriting(const std::string& path) override {
         Mutating();
-        int inode = volume_.InodeAt(path);
-        if (uncreatable.count(path) != 0 || (inode >= 0 && volume_.State(inode).readOnly)) {
-            return nullptr;
-        }
-        if (inode >= 0) {
-            volume_.Truncate(inode);
-        } else {
-            inode = volume_.Create(path);
-        }
-        return std::make_unique<Output>(*this, path, inode);
+        return Create(path);
     }
-    // Fails when the path exists; the file counts as in use for OpenUnshared
-    // until it is closed.
+    // Fails when the path exists (also when something appears there at the
+    // mutation hook); the file counts as in use for OpenUnshared until it is
+    // closed.
     std::unique_ptr<OutputFile> CreateNew(const std::string& path) override {
+        Mutating();
         if (Has(path)) return nullptr;
-        std::unique_ptr<OutputFile> out = CreateForWriting(path);
+        std::unique_ptr<OutputFile> out = Create(path);
         if (out != nullptr) {
             held.insert(path);
             static_cast<Output&>(*out).holds_ = true;
@@ -532,7 +526,10 @@ class MemoryFileSystem : public FileSystem {
         Mutating();
         log.push_back("delete " + path);
         const FileState* file = volume_.Find(path);
-        if (file == nullptr || file->readOnly || undeletable.count(path) != 0) return false;
+        if (file == nullptr || file->readOnly || undeletable.count(path) != 0 ||
+            held.count(path) != 0) {
+            return false;
+        }
         volume_.Remove(path);
         return true;
     }
@@ -574,6 +571,19 @@ class MemoryFileSystem : public FileSystem {
   private:
     void Mutating() {
         if (beforeMutation) beforeMutation();
+    }
+    // Creates or empties the file at `path`, after the mutation hook.
+    std::unique_ptr<OutputFile> Create(const std::string& path) {
+        int inode = volume_.InodeAt(path);
+        if (uncreatable.count(path) != 0 || (inode >= 0 && volume_.State(inode).readOnly)) {
+            return nullptr;
+        }
+        if (inode >= 0) {
+            volume_.Truncate(inode);
+        } else {
+            inode = volume_.Create(path);
+        }
+        return std::make_unique<Output>(*this, path, inode);
     }
     bool SyncFails(const std::string& path) {
         return ++syncs == failSyncNumber || unsyncable.count(path) != 0;

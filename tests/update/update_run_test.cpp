@@ -175,6 +175,89 @@ TEST(UpdateRun, NamesAlreadyTakenAreSkippedNotDeleted) {
     EXPECT_EQ(inst.files.At(kDir + "Clone1.bak").content, "someone's file");
 }
 
+TEST(UpdateRun, ARecordThereAlreadyIsLeftAloneAndTellsWhoseItIs) {
+    // Held open, it is the live run of an updater started alongside this
+    // one: 15. Nobody holding it, it was left behind: 12. Nothing is touched.
+    for (bool held : {true, false}) {
+        SCOPED_TRACE(held ? "held" : "left behind");
+        Installation inst;
+        inst.files.Put(testing::kRecord, "another run's");
+        if (held) inst.files.heldElsewhere.insert(testing::kRecord);
+        const testing::DiskImage before = inst.files.Image();
+        EXPECT_EQ(inst.Run(), held ? IDS_UPDATER_RUNNING : IDS_UPDATE_FAILED);
+        EXPECT_EQ(inst.files.Image(), before);
+        EXPECT_TRUE(inst.calls.empty());
+    }
+}
+
+TEST(UpdateRun, AnInstallationUpdatedSinceTheChecksIsLeftAlone) {
+    // Another updater finished the update between this one's checks and
+    // its record: seen by the sums, or without them by the FileVersion, once
+    // the run holds its record. Patching the new files would make wrong ones.
+    for (bool withSums : {true, false}) {
+        SCOPED_TRACE(withSums ? "with sums" : "without sums");
+        Installation inst;
+        inst.files.Load(testing::NewTree());
+        UpdateContext context = inst.Context();
+        if (withSums) context.sums = Installation::Sums();
+        EXPECT_EQ(RunUpdate(context, kExe, kDir, inst.view), IDS_ALREADY_UPDATED);
+        EXPECT_TRUE(inst.IsUpdated());
+        EXPECT_TRUE(inst.calls.empty());
+        EXPECT_TRUE(inst.Leftovers().empty());
+    }
+}
+
+TEST(UpdateRun, AStopRequestedPutsEveryFileBackUntilTheCommit) {
+    // The stop is asked for with each changing operation of the run in turn.
+    int undone = 0;
+    int finished = 0;
+    for (int n = 1; n < 200; ++n) {
+        SCOPED_TRACE("stop asked at operation " + std::to_string(n));
+        Installation inst;
+        int operations = 0;
+        inst.files.beforeMutation = [&operations] { ++operations; };
+        UpdateContext context = inst.Context();
+        context.stopRequested = [&operations, n] { return operations >= n; };
+        const int result = RunUpdate(context, kExe, kDir, inst.view);
+        EXPECT_TRUE(inst.Leftovers().empty());
+        if (operations < n) {  // past the run's last operation
+            EXPECT_EQ(result, IDS_UPDATE_DONE);
+            break;
+        }
+        if (result == IDS_UPDATE_FAILED) {
+            EXPECT_TRUE(inst.IsOriginal()) << testing::Describe(inst.files.Image());
+            EXPECT_FALSE(inst.VersionWritten());
+            ++undone;
+        } else {
+            EXPECT_EQ(result, IDS_UPDATE_DONE);
+            EXPECT_TRUE(inst.IsUpdated());
+            ++finished;
+        }
+    }
+    EXPECT_GT(undone, 10);
+    EXPECT_GT(finished, 0);
+}
+
+TEST(UpdateRun, AFileSomeonePutsUnderTheTemporaryNameIsNeverOpened) {
+    // Planted between the run clearing the name and the patch creating its
+    // new file there: the patch makes its file only as a new one, so it
+    // fails with 11 before the payload is even looked up, instead of
+    // emptying and writing into what it found.
+    Installation inst;
+    MemoryPayloadStore payloads;  // never reached
+    inst.files.Put(kTemp, "left over");
+    inst.files.beforeMutation = [&inst] {
+        if (!inst.files.log.empty() && inst.files.log.back() == "delete " + kTemp &&
+            !inst.files.Has(kTemp)) {
+            inst.files.Put(kTemp, "planted");
+        }
+    };
+    UpdateContext context{inst.files, FreshDiffPatcher(inst.files, payloads),
+                          inst.hostEnvironment.get()};
+    EXPECT_EQ(RunUpdate(context, kExe, kDir, inst.view), IDS_TEMP_CREATE_FAILED);
+    for (std::size_t row = 0; row < 5; ++row) inst.ExpectUntouched(row);
+}
+
 TEST(UpdateRun, DataFilesAreFoundFromTheInstallationDirectory) {
     // An executable whose name is not 12 bytes long.
     Installation inst;

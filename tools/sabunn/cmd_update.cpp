@@ -21,10 +21,12 @@
 #include "platform/directory_payload_store.h"
 #include "platform/pe_payload_store.h"
 #include "platform/pe_version_file.h"
+#include "platform/posix/regular_file.h"
 #include "platform/posix/windows_path_file_system.h"
 #include "seams/payload_store.h"
 #include "tools/sabunn/commands.h"
 #include "tools/sabunn/file_io.h"
+#include "tools/sabunn/installation_survey.h"
 #include "tools/sabunn/update_file_system.h"
 #include "ui/catalogue.h"
 #include "update/product.h"
@@ -46,6 +48,7 @@ struct UpdateOptions {
     std::string executable = kDefaultExecutable;
     std::optional<std::string> payloads;
     bool yes = false;
+    bool noSums = false;
 };
 
 // "message N: <text> (<meaning>)", the text's line feeds shown as spaces so
@@ -72,54 +75,96 @@ void ShowMessage(int number) {
     }
 }
 
-// The signals that would end or stop the process part-way through a run.
-sigset_t HeldSignals() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) sigaddset(&held, s);
-    return held;
+// The signal that asked the command to stop, 0 while none has.
+volatile sig_atomic_t gStopSignal = 0;
+
+extern "C" void RememberStop(int signal) {
+    if (gStopSignal == 0) gStopSignal = signal;
 }
 
-// Holds off the signals that would end the process part-way through the run,
-// between moving an original aside and putting it back; they are delivered
-// once the run is over. A closed stdout makes the progress lines fail instead
-// of ending the process.
-class UninterruptibleRun {
+// The signals that ask a process to end.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+const char* SignalName(int signal) {
+    switch (signal) {
+        case SIGINT:
+            return "SIGINT";
+        case SIGTERM:
+            return "SIGTERM";
+        case SIGHUP:
+            return "SIGHUP";
+        case SIGQUIT:
+            return "SIGQUIT";
+        default:
+            return "a signal";
+    }
+}
+
+// For the command's whole length the stop signals are caught, not blocked:
+// one only notes that a stop was asked, and the run acts on it at its next
+// safe point (before its record, before each file, before the commit) by
+// putting every file back. So no signal ever cuts a rename or its sync, and
+// none is held back either: Ctrl-C and `timeout` end the command within one
+// file's patch. A closed stdout makes the progress lines fail instead of
+// ending the process.
+class StopAtSafePoints {
   public:
-    UninterruptibleRun() {
-        const sigset_t held = HeldSignals();
-        sigprocmask(SIG_BLOCK, &held, &previousMask_);
+    StopAtSafePoints() {
+        struct sigaction note = {};
+        note.sa_handler = RememberStop;
+        note.sa_flags = SA_RESTART;
+        sigemptyset(&note.sa_mask);
+        for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+            sigaction(kStopSignals[i], &note, &previous_[i]);
+        }
         struct sigaction ignore = {};
         ignore.sa_handler = SIG_IGN;
         sigemptyset(&ignore.sa_mask);
         sigaction(SIGPIPE, &ignore, &previousPipe_);
+        // A parent that blocked them must not keep them from this command.
+        sigset_t stops;
+        sigemptyset(&stops);
+        for (int s : kStopSignals) sigaddset(&stops, s);
+        sigprocmask(SIG_UNBLOCK, &stops, &previousMask_);
     }
-    ~UninterruptibleRun() {
-        sigaction(SIGPIPE, &previousPipe_, nullptr);
+    ~StopAtSafePoints() {
         sigprocmask(SIG_SETMASK, &previousMask_, nullptr);
+        sigaction(SIGPIPE, &previousPipe_, nullptr);
+        for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+            sigaction(kStopSignals[i], &previous_[i], nullptr);
+        }
     }
-    UninterruptibleRun(const UninterruptibleRun&) = delete;
-    UninterruptibleRun& operator=(const UninterruptibleRun&) = delete;
+    StopAtSafePoints(const StopAtSafePoints&) = delete;
+    StopAtSafePoints& operator=(const StopAtSafePoints&) = delete;
 
   private:
-    sigset_t previousMask_;
+    struct sigaction previous_[std::size(kStopSignals)];
     struct sigaction previousPipe_;
+    sigset_t previousMask_;
 };
 
-// Lets the held signals through for its lifetime (a prompt inside an
-// UninterruptibleRun).
-class SignalsAllowed {
+// While the confirmation is asked nothing is under way: a stop signal ends
+// the command at once, as at any prompt.
+class StopSignalsEndTheCommand {
   public:
-    SignalsAllowed() {
-        const sigset_t allowed = HeldSignals();
-        sigprocmask(SIG_UNBLOCK, &allowed, &previousMask_);
+    StopSignalsEndTheCommand() {
+        struct sigaction standard = {};
+        standard.sa_handler = SIG_DFL;
+        sigemptyset(&standard.sa_mask);
+        for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+            sigaction(kStopSignals[i], &standard, &previous_[i]);
+        }
     }
-    ~SignalsAllowed() { sigprocmask(SIG_SETMASK, &previousMask_, nullptr); }
-    SignalsAllowed(const SignalsAllowed&) = delete;
-    SignalsAllowed& operator=(const SignalsAllowed&) = delete;
+    ~StopSignalsEndTheCommand() {
+        for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+            sigaction(kStopSignals[i], &previous_[i], nullptr);
+        }
+    }
+    StopSignalsEndTheCommand(const StopSignalsEndTheCommand&) = delete;
+    StopSignalsEndTheCommand& operator=(const StopSignalsEndTheCommand&) = delete;
 
   private:
-    sigset_t previousMask_;
+    struct sigaction previous_[std::size(kStopSignals)];
 };
 
 bool IsDirectory(const std::string& path) {
@@ -183,7 +228,8 @@ std::optional<Payloads> OpenPayloads(const UpdateOptions& options, FileSystem& f
     }
 
     std::string error;
-    auto bytes = ReadWholeFile(module, &error);
+    // A FIFO given as the module is refused, not waited on.
+    auto bytes = ReadWholeRegularFile(module, kMaxFileSize, &error);
     if (!bytes) {
         ReportError(error);
         return std::nullopt;
@@ -250,12 +296,13 @@ class TerminalFrontend final : public Frontend, private UpdateView {
             confirmed_ = true;
         } else if (::isatty(STDIN_FILENO) == 0) {
             ReportError("confirmation needs a terminal; pass --yes to update without asking");
-        } else {
-            // Ctrl-C may end the command while it waits for an answer.
-            SignalsAllowed whileAsking;
+        } else if (gStopSignal == 0) {
+            StopSignalsEndTheCommand whileAsking;
             confirmed_ = AskYes(root_);
             if (!confirmed_) std::printf("Update cancelled; nothing was changed.\n");
         }
+        // A stop asked for before this point ends the command here.
+        if (gStopSignal != 0) confirmed_ = false;
         return confirmed_;
     }
 
@@ -266,6 +313,7 @@ class TerminalFrontend final : public Frontend, private UpdateView {
     void RunUpdateDialog(const UpdateRequest& request) override {
         UpdateContext context = request.Context();
         context.patch = WithProgress(std::move(context.patch), request.installDirectory);
+        context.stopRequested = [] { return gStopSignal != 0; };
         bool runFinished = false;
         HandleUpdateOk(runFinished, context, request.bootPath, request.installDirectory, *this);
     }
@@ -304,9 +352,84 @@ class TerminalFrontend final : public Frontend, private UpdateView {
     int runResult_ = 0;
 };
 
+// The executable as a path the run understands: a path relative to the
+// installation (either slash), or an absolute one inside it. Empty, with the
+// reason reported, for one outside the installation or with "." or ".."
+// names in it: the run replaces that file.
+std::string ExecutablePath(const std::string& given, const std::string& root,
+                           const std::string& installDirectory) {
+    std::string relative = given;
+    if (!relative.empty() && relative.front() == '/') {
+        const std::string inside = root == "/" ? root : root + "/";
+        if (relative.compare(0, inside.size(), inside) != 0) {
+            ReportError("--exe '" + given + "' is not inside the installation directory '" + root +
+                        "'");
+            return {};
+        }
+        relative = relative.substr(inside.size());
+    }
+    std::string path = installDirectory;
+    std::size_t pos = 0;
+    while (pos <= relative.size()) {
+        std::size_t end = relative.find_first_of("/\\", pos);
+        if (end == std::string::npos) end = relative.size();
+        const std::string name = relative.substr(pos, end - pos);
+        pos = end + 1;
+        if (name.empty()) continue;
+        if (name == "." || name == "..") {
+            ReportError("--exe '" + given + "' must name the executable without '.' or '..'");
+            return {};
+        }
+        if (path.back() != '\\') path += '\\';
+        path += name;
+    }
+    if (path == installDirectory) {
+        ReportError("--exe names no file");
+        return {};
+    }
+    return path;
+}
+
+// The payload ids `store` lacks, each with what stands in a payload
+// directory under its name when that is not a file.
+std::string MissingPayloads(PayloadStore& store, const UpdateOptions& options) {
+    std::string missing;
+    for (const UpdateFile& file : kUpdateFiles) {
+        if (store.Find(file.payloadId)) continue;
+        missing += " " + std::to_string(file.payloadId);
+        if (options.payloads && IsDirectory(*options.payloads)) {
+            const std::string path =
+                *options.payloads + "/" + std::to_string(file.payloadId) + ".sabunn";
+            const std::string what = DescribeEntry(path);
+            if (!what.empty()) missing += " ('" + path + "' is " + what + ")";
+        }
+    }
+    return missing;
+}
+
+// After a stop signal: what became of the installation, and the exit status.
+int ReportStop(int runResult, FileSystem& files, const std::string& recordPath,
+               const std::string& realRecord) {
+    const std::string name = SignalName(gStopSignal);
+    if (runResult == IDS_UPDATE_DONE) {
+        std::printf("%s came after the new files were committed; the update was completed.\n",
+                    name.c_str());
+        return kExitOk;
+    }
+    if (files.Exists(recordPath)) {
+        ReportError("stopped by " + name + "; not every file could be put back yet: the record " +
+                    realRecord + " is kept, and the next start puts the installation in order");
+    } else {
+        ReportError("stopped by " + name + "; the installation is as it was before this run");
+    }
+    return 128 + gStopSignal;
+}
+
 int RunUpdateCommand(const UpdateOptions& options) {
-    // The installation directory, made absolute so that the executable's
-    // path and the run's paths all begin with it.
+    StopAtSafePoints signals;
+
+    // The installation directory, resolved once: from here on nothing below
+    // it is reached through a link.
     char resolved[PATH_MAX];
     if (::realpath(options.installDirectory.c_str(), resolved) == nullptr ||
         !IsDirectory(resolved)) {
@@ -314,34 +437,50 @@ int RunUpdateCommand(const UpdateOptions& options) {
         ShowMessage(IDS_INSTALL_BROKEN);
         return IDS_INSTALL_BROKEN;
     }
-    const std::unique_ptr<FileSystem> disk = MakeUpdateFileSystem();
+    const std::unique_ptr<FileSystem> disk = MakeUpdateFileSystem(resolved);
+    // The run sees the installation only through this adapter, under a root
+    // of plain ASCII: the real directory's name, in whatever bytes, never
+    // meets the run's code page 932 rules.
     WindowsPathFileSystem files(*disk, resolved);
     const std::string installDirectory = files.VirtualPrefix();
-
-    // The executable: a path relative to the installation (either slash), or
-    // an absolute one taken as it is.
-    std::string bootPath = options.executable;
-    if (bootPath.empty() || bootPath.front() != '/') {
-        for (char& c : bootPath) {
-            if (c == '/') c = '\\';
-        }
-        bootPath = installDirectory + bootPath;
-    }
+    const std::string bootPath = ExecutablePath(options.executable, resolved, installDirectory);
+    if (bootPath.empty()) return kExitFailure;
 
     std::optional<Payloads> payloads = OpenPayloads(options, *disk);
     if (!payloads) return kExitFailure;
-    std::string missing;
-    for (const UpdateFile& file : kUpdateFiles) {
-        if (!payloads->store->Find(file.payloadId)) missing += " " + std::to_string(file.payloadId);
-    }
-    if (!missing.empty()) {
+    if (const std::string missing = MissingPayloads(*payloads->store, options); !missing.empty()) {
         ReportError("'" + payloads->source + "' lacks payload(s)" + missing);
         ShowMessage(IDS_UPDATE_FAILED);
         return IDS_UPDATE_FAILED;
     }
+    // Without sums a damaged payload or installed file makes a wrong file
+    // that nothing would tell from the right one.
+    const bool unsummed = LoadUpdateSums(*payloads->store).kind == SumsLookup::Kind::kNone;
+    if (unsummed && !options.noSums) {
+        ReportError("'" + payloads->source +
+                    "' carries no sums beside its payloads (<id>.sum files, or SABUNNSUM "
+                    "resources): a damaged payload would give a wrong file without notice. "
+                    "Make them with `sabunn make`, or pass --no-sums to update without "
+                    "verifying anything.");
+        ShowMessage(IDS_UPDATE_FAILED);
+        return IDS_UPDATE_FAILED;
+    }
     std::printf("payloads: %s\n", payloads->source.c_str());
+    if (unsummed) {
+        std::printf("--no-sums: the payloads carry no sums; nothing will be verified\n");
+    }
     std::printf("not Windows: the language, Windows NT and version checks are skipped\n");
     std::fflush(stdout);
+
+    const InstallationPaths paths = PathsOf(bootPath, installDirectory);
+    const InstallationSurvey survey = SurveyInstallation(files, paths);
+    for (const std::string& note : survey.notes) std::printf("note: %s\n", note.c_str());
+    std::fflush(stdout);
+    if (!survey.refusals.empty()) {
+        for (const std::string& refusal : survey.refusals) ReportError(refusal);
+        ShowMessage(IDS_INSTALL_BROKEN);
+        return IDS_INSTALL_BROKEN;
+    }
 
     // BootDirectory comes from the options; the run's Version record lands
     // in this registry, which lives as long as the command.
@@ -355,23 +494,39 @@ int RunUpdateCommand(const UpdateOptions& options) {
     StartupState state;
     StartupServices services{os, registry, versions, files, *payloads->store};
     services.checkMachine = false;
-    StartupResult startup;
-    {
-        // The recovery and the run move files: signals wait until they are
-        // over, except while the confirmation is asked.
-        UninterruptibleRun hold;
-        startup = RunStartup(services, frontend, state);
+    const StartupResult startup = RunStartup(services, frontend, state);
+    const std::string realRecord = "'" + files.RealPath(paths.record) + "'";
+    if (gStopSignal != 0) {
+        const int runResult =
+            startup.end == StartupEnd::kDialogShown ? frontend.runResult() : IDS_UPDATE_FAILED;
+        return ReportStop(runResult, files, paths.record, realRecord);
     }
     if (startup.end == StartupEnd::kRefused) {
-        if (startup.refusal == IDS_INSTALL_BROKEN &&
-            files.Exists(installDirectory + kRecordFileName)) {
-            ReportError("an interrupted update could not be put in order; its record " +
-                        files.RealPath(installDirectory + kRecordFileName) + " is kept");
+        if (startup.refusal == IDS_INSTALL_BROKEN && files.Exists(paths.record)) {
+            const std::string what = DescribeEntry(files.RealPath(paths.record));
+            if (what == "a regular file") {
+                ReportError("an interrupted update could not be put in order; its record " +
+                            realRecord + " is kept");
+            } else {
+                ReportError(realRecord + " is " + what +
+                            ", not the record of an update run; without sums that show the "
+                            "installation whole it is left where it is: remove it");
+            }
         }
         return startup.refusal;
     }
     if (startup.end == StartupEnd::kCancelled) return kExitFailure;
-    if (frontend.runResult() != IDS_UPDATE_DONE) return frontend.runResult();
+    if (frontend.runResult() != IDS_UPDATE_DONE) {
+        if (disk->RanOutOfSpace()) {
+            ReportError("disk full: the volume holding '" + std::string(resolved) +
+                        "' has no room left for the new files");
+        }
+        return frontend.runResult();
+    }
+    if (unsummed) {
+        std::printf("nothing was verified (--no-sums): the new files are as good as the "
+                    "payloads and the files they were applied to\n");
+    }
     if (const auto version = registry.GetString(productKey, kVersionValue)) {
         std::printf("Version \"%s\" (the Windows updater records it in the registry)\n",
                     version->c_str());
@@ -387,20 +542,24 @@ void AddUpdateCommand(CLI::App& app, int* exitCode) {
         "update",
         "Update an installation directory as the Windows updater does: an interrupted run "
         "put in order, the FileVersion and the payloads' sums checked, five files rebuilt "
-        "through Clone.tmp, all or nothing. Exit status 0, or the message number (1 when no "
-        "payloads or no confirmation)");
+        "through Clone.tmp, all or nothing. No link below the installation directory is "
+        "followed. SIGINT, SIGTERM, SIGHUP or SIGQUIT during the run put every file back. Exit "
+        "status 0, the message number, 1 when no payloads or no confirmation, 128 + the "
+        "signal's number when stopped by one");
     update
         ->add_option("--install-dir", options->installDirectory,
                      "The installation directory (holding Morivane.exe and dat/)")
         ->required();
     update
         ->add_option("--exe", options->executable,
-                     "The executable, relative to the installation directory or absolute")
+                     "The executable, relative to the installation directory or absolute inside it")
         ->capture_default_str();
     update->add_option("--payloads", options->payloads,
                        "A built MorivaneUpdate.exe, or a directory of <id>.sabunn files "
                        "(default: the MorivaneUpdate.exe next to sabunn, else the build's)");
     update->add_flag("-y,--yes", options->yes, "Do not ask for confirmation");
+    update->add_flag("--no-sums", options->noSums,
+                     "Accept payloads that carry no sums (<id>.sum): nothing is then verified");
     update->callback([options, exitCode] { *exitCode = RunUpdateCommand(*options); });
 }
 

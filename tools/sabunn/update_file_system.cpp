@@ -4,8 +4,8 @@
 
 namespace morivane::sabunn {
 
-std::unique_ptr<FileSystem> MakeUpdateFileSystem() {
-    return std::make_unique<PosixFileSystem>();
+std::unique_ptr<FileSystem> MakeUpdateFileSystem(const std::string& root) {
+    return std::make_unique<PosixFileSystem>(root);
 }
 
 }  // namespace morivane::sabunn
