@@ -64,27 +64,32 @@ UniqueFd OpenRegularFile(const std::string& path, int flags, struct stat* st, Op
 
 std::optional<std::vector<std::uint8_t>> ReadWholeRegularFile(const std::string& path,
                                                               std::uint64_t maxSize,
-                                                              std::string* error) {
-    const std::string named = "'" + path + "' cannot be read: ";
-    struct stat st;
+                                                              std::string* error, struct stat* st,
+                                                              bool* missing) {
+    const std::string named = "cannot read '" + path + "': ";
+    if (missing != nullptr) *missing = false;
+    struct stat opened;
     OpenRefusal why = OpenRefusal::kNone;
-    const UniqueFd fd = OpenRegularFile(path, O_RDONLY, &st, &why);
+    const UniqueFd fd = OpenRegularFile(path, O_RDONLY, &opened, &why);
     if (!fd.valid()) {
+        const int cause = errno;
         struct stat found;
         if (why == OpenRefusal::kMissing) {
-            *error = named + "no such file";
+            const bool dangling = ::lstat(path.c_str(), &found) == 0;
+            if (missing != nullptr) *missing = !dangling;
+            *error = named + (dangling ? "it is a symbolic link that leads nowhere" : ::strerror(ENOENT));
         } else if (why != OpenRefusal::kSystem && ::stat(path.c_str(), &found) == 0) {
             *error = named + "it is " + DescribeFileType(found.st_mode) + ", not a regular file";
         } else {
-            *error = named + ::strerror(errno);
+            *error = named + ::strerror(cause);
         }
         return std::nullopt;
     }
-    if (static_cast<std::uint64_t>(st.st_size) > maxSize) {
+    if (static_cast<std::uint64_t>(opened.st_size) > maxSize) {
         *error = named + "it is larger than " + std::to_string(maxSize) + " bytes";
         return std::nullopt;
     }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(opened.st_size));
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
@@ -95,6 +100,7 @@ std::optional<std::vector<std::uint8_t>> ReadWholeRegularFile(const std::string&
         }
         done += static_cast<std::size_t>(n);
     }
+    if (st != nullptr) *st = opened;
     return bytes;
 }
 

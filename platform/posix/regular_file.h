@@ -66,10 +66,15 @@ UniqueFd OpenRegularFile(const std::string& path, int flags, struct stat* st,
 // The whole regular file at `path` (links followed), opened as
 // OpenRegularFile does. Nothing when it is missing, not a regular file,
 // larger than `maxSize` or cannot be read; *error then names the path and
-// the reason in a sentence.
+// the reason in a sentence ("cannot read '<path>': it is a FIFO, not a
+// regular file"). `*st` (optional) receives the file's status on success;
+// `*missing` (optional) tells whether nothing at all is at the path (a
+// dangling link is something).
 std::optional<std::vector<std::uint8_t>> ReadWholeRegularFile(const std::string& path,
                                                               std::uint64_t maxSize,
-                                                              std::string* error);
+                                                              std::string* error,
+                                                              struct stat* st = nullptr,
+                                                              bool* missing = nullptr);
 
 // What an entry is, in words for a message: "a FIFO", "a symbolic link",
 // "a directory", "a socket", "a character device", "a block device",

@@ -114,7 +114,7 @@ TEST_F(SpecialPayloads, AFifoAmongThePayloadsIsNamedNotWaitedOn) {
     const RunResult r = Update();
     EXPECT_EQ(r.signal, 0) << "the update hung\n" << r.err;
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(r.err.find("'" + payloads_ + "' cannot be read: it is a FIFO, not a regular file"),
+    EXPECT_NE(r.err.find("cannot read '" + payloads_ + "': it is a FIFO, not a regular file"),
               std::string::npos)
         << r.err;
     EXPECT_EQ(TreeDifferences(before, Everything()), "");

@@ -1,5 +1,7 @@
 #include "tools/sabunn/file_io.h"
 
+#include "platform/posix/regular_file.h"
+
 #include <string_view>
 
 #include <fcntl.h>
@@ -28,37 +30,10 @@ FileId IdOf(const struct stat& info) {
     return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
 
-// What a file that is not a regular one is, for messages.
-const char* KindOf(mode_t mode) {
-    if (S_ISDIR(mode)) return "a directory";
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISCHR(mode)) return "a character device";
-    if (S_ISBLK(mode)) return "a block device";
-    if (S_ISSOCK(mode)) return "a socket";
-    if (S_ISLNK(mode)) return "a symbolic link";
-    return "a special file";
-}
-
 // "'<path>': it is a FIFO, not a regular file".
 std::string NotRegular(const std::string& path, mode_t mode) {
-    return Quoted(path) + ": it is " + KindOf(mode) + ", not a regular file";
+    return Quoted(path) + ": it is " + DescribeFileType(mode) + ", not a regular file";
 }
-
-// An open file descriptor, closed when it goes out of scope.
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-
-  private:
-    int fd_;
-};
 
 // The directory part of `path` ("." for a bare name) and the last component.
 std::pair<std::string, std::string> Split(const std::string& path) {
@@ -123,62 +98,9 @@ bool MayReplace(int directory, const std::string& name, const std::string& path,
 
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, std::string* error,
                                                        FileId* id, bool* missing) {
-    if (missing != nullptr) *missing = false;
-    // What is there is looked at before it is opened, so that a FIFO or a
-    // device is refused without being opened at all.
     struct stat info;
-    if (::stat(path.c_str(), &info) != 0) {
-        const int cause = errno;
-        struct stat link;
-        if (missing != nullptr) *missing = cause == ENOENT && ::lstat(path.c_str(), &link) != 0;
-        errno = cause;
-        *error = "cannot open " + Quoted(path) + ": " + Reason();
-        return std::nullopt;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        *error = "cannot read " + NotRegular(path, info.st_mode);
-        return std::nullopt;
-    }
-    // Opened without waiting and looked at again: the path may have been
-    // replaced by a FIFO since.
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!fd.valid()) {
-        *error = "cannot open " + Quoted(path) + ": " + Reason();
-        return std::nullopt;
-    }
-    if (::fstat(fd.get(), &info) != 0) {
-        *error = "cannot read " + Quoted(path) + ": " + Reason();
-        return std::nullopt;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        *error = "cannot read " + NotRegular(path, info.st_mode);
-        return std::nullopt;
-    }
-    const int flags = ::fcntl(fd.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        *error = "cannot read " + Quoted(path) + ": " + Reason();
-        return std::nullopt;
-    }
-    if (static_cast<std::uint64_t>(info.st_size) > kMaxFileSize) {
-        *error = "cannot read " + Quoted(path) + ": larger than 2 GiB";
-        return std::nullopt;
-    }
-    std::vector<std::uint8_t> data(static_cast<std::size_t>(info.st_size));
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t got = ::read(fd.get(), data.data() + done, data.size() - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            *error = "cannot read " + Quoted(path) + ": " + Reason();
-            return std::nullopt;
-        }
-        if (got == 0) {
-            *error = "cannot read " + Quoted(path) + ": the file shrank while being read";
-            return std::nullopt;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    if (id != nullptr) *id = IdOf(info);
+    auto data = ReadWholeRegularFile(path, kMaxFileSize, error, &info, missing);
+    if (data && id != nullptr) *id = IdOf(info);
     return data;
 }
 
