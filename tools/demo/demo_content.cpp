@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "decode/bytes.h"
+#include "update/product.h"
 
 namespace morivane::demo {
 
@@ -263,12 +264,19 @@ Bytes Compose(const Bytes& old, const Bytes& fresh, const std::vector<Segment>& 
     return out;
 }
 
+std::string PathOf(int row) {
+    const char* path = kUpdateFiles[row].relativePath;
+    std::string out = path != nullptr ? path : kExecutableName;
+    std::replace(out.begin(), out.end(), '\\', '/');
+    return out;
+}
+
 std::vector<DemoFile> DataFiles() {
     std::vector<DemoFile> files;
 
     {  // Item tables: records, mostly rewritten, a hundred short stretches kept;
        // one of them from the old file's last units.
-        DemoFile f{"dat/Iobjectc.til", 137, false, {}, {}};
+        DemoFile f{1, {}, {}};
         ScatterPlan plan;
         plan.newUnits = 1499328 / kUnit;
         plan.oldBytes = 1499040;
@@ -288,7 +296,7 @@ std::vector<DemoFile> DataFiles() {
     }
     {  // Scenario text: new scenes, a few passages kept, one of them from the
        // middle of a unit (offset 369,680 is half a unit into unit 11,552).
-        DemoFile f{"dat/Iobjecto.til", 138, true, {}, {}};
+        DemoFile f{2, {}, {}};
         ScatterPlan plan;
         plan.newUnits = 824736 / kUnit;
         plan.oldBytes = 650016;
@@ -308,7 +316,7 @@ std::vector<DemoFile> DataFiles() {
     }
     {  // Effect images: redrawn entirely. The new file ends with the old file's
        // first unit (its header), so the script is one literal run and one copy.
-        DemoFile f{"dat/Iobjecte.til", 139, true, {}, {}};
+        DemoFile f{3, {}, {}};
         const std::size_t newUnits = 696896 / kUnit;
         f.oldBytes = Image(600000, 0x1390, 256);
         const Bytes fresh = Image((newUnits - 1) * kUnit, 0x1391, 256);
@@ -316,7 +324,7 @@ std::vector<DemoFile> DataFiles() {
         files.push_back(std::move(f));
     }
     {  // Background images: repainted, a few dozen single units kept.
-        DemoFile f{"dat/Iobjecth.til", 140, false, {}, {}};
+        DemoFile f{4, {}, {}};
         ScatterPlan plan;
         plan.newUnits = 929120 / kUnit;
         plan.oldBytes = 899968;
@@ -340,7 +348,7 @@ DemoFile ExecutableResource(std::size_t newSize) {
     // A rebuilt code blob: the new one walks through the old one, keeping short
     // stretches in place (some moved by half a unit) between rewritten ones,
     // and now and then reuses a stretch from elsewhere or one used before.
-    DemoFile f{"Morivane.exe", 130, false, {}, {}};
+    DemoFile f{0, {}, {}};
     const std::size_t newUnits = (newSize + kUnit - 1) / kUnit;
     const std::size_t oldBytes = newSize - newSize / 100;
     const std::size_t oldUnits = oldBytes / kUnit;

@@ -66,21 +66,23 @@ struct Segment {
 Bytes Compose(const Bytes& old, const Bytes& fresh, const std::vector<Segment>& segments,
               std::size_t unit = 32);
 
+// One file of the update (its row of kUpdateFiles) in the old and the new
+// version.
 struct DemoFile {
-    std::string path;  // relative to the product's directory, '/' separated
-    int payloadId = 0;
-    bool plain = false;  // the payload is stored as the script itself
+    int row = 0;
     Bytes oldBytes;
     Bytes newBytes;
 };
 
-// The four data files, in update order: dat/Iobjectc.til (137), Iobjecto (138),
-// Iobjecte (139), Iobjecth (140).
+// The file of row `row` relative to the product's directory, '/' separated.
+std::string PathOf(int row);
+
+// The four data files, rows 1 to 4 in update order: item tables, scenario
+// text, effect images, background images.
 std::vector<DemoFile> DataFiles();
 
-// The executable's bulk resource in the old and the new build (path and id
-// describe Morivane.exe, payload 130). `newSize` is the new resource's length;
-// the old one is somewhat shorter.
+// The executable's bulk resource in the old and the new build (row 0).
+// `newSize` is the new resource's length; the old one is somewhat shorter.
 DemoFile ExecutableResource(std::size_t newSize);
 
 }  // namespace morivane::demo

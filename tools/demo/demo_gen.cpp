@@ -56,8 +56,9 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "data") {
         const fs::path dir = argv[2];
         for (const auto& file : morivane::demo::DataFiles()) {
-            if (!WriteFile(dir / "old" / file.path, file.oldBytes) ||
-                !WriteFile(dir / "new" / file.path, file.newBytes)) {
+            const std::string path = morivane::demo::PathOf(file.row);
+            if (!WriteFile(dir / "old" / path, file.oldBytes) ||
+                !WriteFile(dir / "new" / path, file.newBytes)) {
                 return 1;
             }
         }

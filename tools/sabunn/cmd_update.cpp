@@ -40,7 +40,7 @@ namespace morivane::sabunn {
 
 namespace {
 
-constexpr const char* kDefaultExecutable = "Morivane.exe";
+constexpr const char* kDefaultExecutable = kExecutableName;
 constexpr const char* kUpdaterFileName = "MorivaneUpdate.exe";
 
 struct UpdateOptions {

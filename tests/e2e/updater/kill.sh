@@ -79,7 +79,7 @@ run_instant() {
       # Nothing changed yet but perhaps "Clone.tmp", which the next run
       # overwrites: the five files and the registry are as before.
       local f
-      for f in "${MORIVANE_FILES[@]}"; do
+      for f in "${MORIVANE_UPDATE_FILES[@]}"; do
         cmp -s -- "$dir/$f" "$E2E_DEMO/old/$f" || {
           echo "$instant: $summary; $f changed although no record was made"
           return 1
