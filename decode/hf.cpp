@@ -173,8 +173,9 @@ std::int64_t HfUnpackedSize(ByteSpan data) {
     return LoadLe32(data.data() + 4);
 }
 
-ByteBuffer HfUnpack(ByteSpan container, DecodeStatus* status) {
+ByteBuffer HfUnpack(ByteSpan container, DecodeStatus* status, HfPosition* where) {
     if (status != nullptr) *status = DecodeStatus::Ok;
+    if (where != nullptr) *where = HfPosition();
     const std::int64_t unpacked = HfUnpackedSize(container);
     if (unpacked < 0) return Fail(status, DecodeStatus::HfNotContainer);
 
@@ -201,7 +202,9 @@ ByteBuffer HfUnpack(ByteSpan container, DecodeStatus* status) {
     Tree tree;
     LookupTable lookup;
 
+    std::int64_t blockNumber = 0;
     do {
+        if (where != nullptr) *where = HfPosition{blockNumber++, offset};
         if (size - offset < kHfBlockHeaderSize) return Fail(status, DecodeStatus::HfBlockPastEnd);
         const std::uint32_t bits = LoadLe32(base + offset);
         const std::uint32_t produced = LoadLe32(base + offset + 4);
@@ -248,10 +251,18 @@ ByteBuffer HfUnpack(ByteSpan container, DecodeStatus* status) {
     return out;
 }
 
-ByteBuffer HfLzssUnpack(ByteSpan container, DecodeStatus* status) {
-    ByteBuffer stream = HfUnpack(container, status);
+ByteBuffer HfUnpack(ByteSpan container, DecodeStatus* status) {
+    return HfUnpack(container, status, nullptr);
+}
+
+ByteBuffer HfLzssUnpack(ByteSpan container, DecodeStatus* status, HfPosition* where) {
+    ByteBuffer stream = HfUnpack(container, status, where);
     if (!stream) return {};
     return LzssExpand(stream.span(), status);
+}
+
+ByteBuffer HfLzssUnpack(ByteSpan container, DecodeStatus* status) {
+    return HfLzssUnpack(container, status, nullptr);
 }
 
 }  // namespace morivane

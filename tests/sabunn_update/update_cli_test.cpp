@@ -75,12 +75,14 @@ class UpdateCli : public ::testing::Test {
     static void ExpectUpdated(const fs::path& dir) { ExpectNewTree(dir); }
 
     // Runs with `extra` and expects `status` with the tree unchanged.
-    void ExpectUntouched(const std::string& extra, int status, const std::string& outPart = "") {
+    RunResult ExpectUntouched(const std::string& extra, int status,
+                              const std::string& outPart = "") {
         const Snapshot before = Take(inst_);
         const RunResult r = Update(inst_, extra);
         EXPECT_EQ(r.status, status) << r.out << r.err;
         EXPECT_NE(r.out.find(outPart), std::string::npos) << r.out;
         EXPECT_EQ(Differences(before, Take(inst_)), "");
+        return r;
     }
 
     TempDir tmp_;
@@ -193,6 +195,24 @@ TEST_F(UpdateCli, NoEnvironmentVariableStopsTheRun) {
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     ExpectUpdated(inst_);
+}
+
+TEST_F(UpdateCli, APayloadCutShortIsNamedUnderTheMessage) {
+    // Without sums nothing notices before the run; the patcher does, and
+    // says what is wrong with the payload (138 is stored plain).
+    const std::string payloads = PayloadsWithoutSums();
+    const fs::path cut = tmp_.path() / "unsummed" / "138.sabunn";
+    const std::uintmax_t size = fs::file_size(cut);
+    fs::resize_file(cut, size - 100);
+    const RunResult r =
+        ExpectUntouched(payloads + " --yes", 12,
+                        "[3/5] dat\\Iobjecto.til (payload 138) ... failed with message 12");
+    EXPECT_NE(r.err.find("run the update again.)\nsabunn:   cause: the payload's script is "
+                         "damaged: literal pool reaches past the end: it ends at byte " +
+                         std::to_string(size) + ", the script at byte " +
+                         std::to_string(size - 100) + "\n"),
+              std::string::npos)
+        << r.err;
 }
 
 TEST_F(UpdateCli, RefusesAMissingDirectoryWith7) {
