@@ -94,14 +94,14 @@ TEST(LzssAgreement, EveryInputOfUpToTwoBytes) {
 TEST(LzssAgreement, MatchesFromEveryPositionAfterTheFirstBytes) {
     for (std::uint32_t produced :
          {0u, 1u, 2u, 3u, 15u, 16u, 17u, 18u, 200u, 4094u, 4095u, 4096u, 4097u}) {
-        testing::BitWriter lead;
+        testing::BitStream lead;
         for (std::uint32_t i = 0; i < produced; ++i) {
             lead.Literal(static_cast<std::uint8_t>(i * 37 + i / 256));
         }
         for (std::uint32_t position = 1; position < 4096; ++position) {
             // Near the window's size only the edges and a sample between.
             if (produced > 200 && position > 40 && position < 4056 && position % 97 != 0) continue;
-            testing::BitWriter w = lead;
+            testing::BitStream w = lead;
             w.Match(position, 17);
             w.Literal(0);
             w.End();
