@@ -237,8 +237,11 @@ bool HfBlockWalker::Next(HfBlock* block) {
     return true;
 }
 
-ByteBuffer HfUnpack(ByteSpan container, DecodeStatus* status) {
+ByteBuffer HfUnpack(ByteSpan container, DecodeStatus* status, HfPosition* where) {
     if (status != nullptr) *status = DecodeStatus::Ok;
+    HfPosition ignored;
+    if (where == nullptr) where = &ignored;
+    *where = HfPosition();
     HfBlockWalker blocks(container);
     if (blocks.Status() != DecodeStatus::Ok) return Fail(status, blocks.Status());
     const std::uint32_t unpacked = blocks.UnpackedSize();
@@ -261,7 +264,11 @@ ByteBuffer HfUnpack(ByteSpan container, DecodeStatus* status) {
     Tree tree;
     LookupTable lookup;
     HfBlock block;
-    while (blocks.Next(&block)) {
+    for (std::int64_t number = 0;; ++number) {
+        const bool more = blocks.Next(&block);
+        // A block the walker refuses is reported at its own place too.
+        if (more || blocks.Status() != DecodeStatus::Ok) *where = HfPosition{number, block.offset};
+        if (!more) break;
         if (!block.Coded()) {
             if (block.produced > 0) std::memcpy(write, block.data, block.produced);
         } else {
@@ -280,10 +287,18 @@ ByteBuffer HfUnpack(ByteSpan container, DecodeStatus* status) {
     return out;
 }
 
-ByteBuffer HfLzssUnpack(ByteSpan container, DecodeStatus* status) {
-    ByteBuffer stream = HfUnpack(container, status);
+ByteBuffer HfUnpack(ByteSpan container, DecodeStatus* status) {
+    return HfUnpack(container, status, nullptr);
+}
+
+ByteBuffer HfLzssUnpack(ByteSpan container, DecodeStatus* status, HfPosition* where) {
+    ByteBuffer stream = HfUnpack(container, status, where);
     if (!stream) return {};
     return LzssExpand(stream.span(), status);
+}
+
+ByteBuffer HfLzssUnpack(ByteSpan container, DecodeStatus* status) {
+    return HfLzssUnpack(container, status, nullptr);
 }
 
 }  // namespace morivane

@@ -92,15 +92,28 @@ class HfBlockWalker {
     HfBlockPart pastEnd_ = HfBlockPart::None;
 };
 
+// The block the Huffman stage was reading when it stopped, so that a damaged
+// container can be reported by place: its number, counted from 0, and the
+// container offset of its header. Block -1 is the 24-byte header. Meaningful
+// after a failure with an HF status.
+struct HfPosition {
+    std::int64_t block = -1;
+    std::uint64_t offset = 0;
+};
+
 // Decodes the Huffman stage into a new buffer of exactly the unpacked size.
 // Returns null with *status set when the data is no container, is damaged in
 // any way (see DecodeStatus), or memory runs out. An unpacked size the
 // container could not possibly produce is refused before anything is
 // allocated. Never reads or writes outside its buffers.
 ByteBuffer HfUnpack(ByteSpan container, DecodeStatus* status = nullptr);
+// The same, telling in *where (when not null) which block it stopped in.
+ByteBuffer HfUnpack(ByteSpan container, DecodeStatus* status, HfPosition* where);
 
 // Both stages: the Huffman stage, then LZSS expansion of what it gives. Returns
-// the script, or null with *status telling which stage failed and why.
+// the script, or null with *status telling which stage failed and why (and
+// *where which block, when it was the Huffman stage).
 ByteBuffer HfLzssUnpack(ByteSpan container, DecodeStatus* status = nullptr);
+ByteBuffer HfLzssUnpack(ByteSpan container, DecodeStatus* status, HfPosition* where);
 
 }  // namespace morivane

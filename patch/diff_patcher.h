@@ -19,6 +19,8 @@
 //       Apply keep that count without checking it)
 // Every failure after 11 leaves an empty new file behind. The patcher never
 // removes the new file; the caller does that after any non-zero result.
+// Beside each non-zero result the patcher keeps its cause (patch/patch_cause.h):
+// what failed and where, for the publisher's tools.
 #pragma once
 
 #include <cstddef>
@@ -27,6 +29,7 @@
 #include <memory>
 #include <string>
 
+#include "patch/patch_cause.h"
 #include "patch/sabunn_script.h"
 #include "seams/file_system.h"
 #include "seams/payload_store.h"
@@ -68,6 +71,10 @@ class DiffPatcher {
     // four blocks. Harmless when nothing is held.
     void Close();
 
+    // Why the last Patch, Load or Apply returned what it did: fault None
+    // after 0, otherwise the first failure it met.
+    const PatchCause& Cause() const { return cause; }
+
     // Observers for callers and tests.
     const ScriptHeader& Header() const { return header; }
     std::int32_t OldUnitCount() const { return oldUnitCount; }
@@ -89,7 +96,11 @@ class DiffPatcher {
     void* AllocateBlock(std::size_t count, std::size_t size);
     // Close without the void: false when the new file's close failed.
     bool Release();
-    int Fail(int message);
+    // Releases everything, keeps `why` as the cause, and returns `message`.
+    int Fail(int message, const PatchCause& why);
+    // Records a short write of run `run` (the first one is kept whole, later
+    // ones are counted).
+    void NoteShortWrite(std::int32_t run, std::size_t requested, std::size_t written);
 
     FileSystem& files;
     PayloadStore& payloads;
@@ -104,6 +115,7 @@ class DiffPatcher {
     std::unique_ptr<InputFile> oldFile;
     std::unique_ptr<OutputFile> newFile;
     std::int32_t oldUnitCount = 0;  // N
+    PatchCause cause;
 };
 
 }  // namespace morivane

@@ -12,12 +12,12 @@ PayloadScript ScriptOfPayload(ByteSpan payload) {
         result.script = payload;
         return result;
     }
-    result.decoded = HfLzssUnpack(payload, &result.status);
+    result.decoded = HfLzssUnpack(payload, &result.status, &result.where);
     if (result.decoded) result.script = result.decoded.span();
     return result;
 }
 
-std::string PayloadScript::Failure() const {
+std::string DescribeDecodeFailure(DecodeStatus status, const HfPosition& where) {
     switch (status) {
         case DecodeStatus::Ok:
             return {};
@@ -27,9 +27,18 @@ std::string PayloadScript::Failure() const {
             return std::string("LZSS stage failed: ") + DecodeStatusName(status);
         case DecodeStatus::OutOfMemory:
             return std::string("decoding failed: ") + DecodeStatusName(status);
-        default:
+        case DecodeStatus::HfNotContainer:
+        case DecodeStatus::HfImpossibleSize:
             return std::string("Huffman stage failed: ") + DecodeStatusName(status);
+        default:
+            // Every other failure of the Huffman stage lies in one block.
+            return std::string("Huffman stage failed: ") + DecodeStatusName(status) + " (block " +
+                   std::to_string(where.block) + " at byte " + std::to_string(where.offset) + ")";
     }
+}
+
+std::string PayloadScript::Failure() const {
+    return DescribeDecodeFailure(status, where);
 }
 
 }  // namespace morivane

@@ -1,6 +1,7 @@
 #include "patch/sabunn_script.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace morivane {
 
@@ -30,9 +31,42 @@ const char* ScriptErrorName(ScriptError error) {
     return "unknown script error";
 }
 
-ScriptError ScriptView::Parse(ByteSpan bytes, ScriptView* view) {
+std::string DescribeScriptFault(const ScriptFault& fault) {
+    std::string text = ScriptErrorName(fault.error);
+    const std::string run = std::to_string(fault.run);
+    const std::string needed = std::to_string(fault.needed);
+    const std::string available = std::to_string(fault.available);
+    switch (fault.error) {
+        case ScriptError::HeaderTruncated:
+            return text + " (" + available + " bytes)";
+        case ScriptError::RunListPastEnd:
+        case ScriptError::OffsetListPastEnd:
+        case ScriptError::PoolPastEnd:
+            return text + ": it ends at byte " + needed + ", the script at byte " + available;
+        case ScriptError::RunTooLong:
+            return text + " (run " + run + ")";
+        case ScriptError::TooManyCopyRuns:
+            return text + ": run " + run + " is copy run " + needed + ", the offset list holds " +
+                   available;
+        case ScriptError::PoolExhausted:
+            return text + ": run " + run + " takes the literal runs to " + needed +
+                   " units, the pool holds " + available;
+        default:
+            return text;
+    }
+}
+
+ScriptError ScriptView::Parse(ByteSpan bytes, ScriptView* view, ScriptFault* fault) {
     *view = ScriptView();
-    if (bytes.size() < kScriptHeaderSize) return ScriptError::HeaderTruncated;
+    ScriptFault found;
+    auto refuse = [&found, fault](ScriptError error) {
+        found.error = error;
+        if (fault != nullptr) *fault = found;
+        return error;
+    };
+    const std::uint64_t size = bytes.size();
+    found.available = size;
+    if (size < kScriptHeaderSize) return refuse(ScriptError::HeaderTruncated);
     const std::uint8_t* p = bytes.data();
     ScriptHeader h;
     h.newUnitCount = LoadLe32(p + 0);
@@ -40,19 +74,24 @@ ScriptError ScriptView::Parse(ByteSpan bytes, ScriptView* view) {
     h.runCount = static_cast<std::int32_t>(LoadLe32(p + 8));
     h.copyCount = LoadLe32(p + 12);
     h.literalCount = LoadLe32(p + 16);
-    if (h.unitSize <= 0) return ScriptError::BadUnitSize;
-    if (h.runCount < 0) return ScriptError::NegativeRunCount;
+    if (h.unitSize <= 0) return refuse(ScriptError::BadUnitSize);
+    if (h.runCount < 0) return refuse(ScriptError::NegativeRunCount);
 
     // Every product below fits easily in 64 bits: at most 2^32 x 2^31.
-    const std::uint64_t size = bytes.size();
     const std::uint64_t unit = static_cast<std::uint64_t>(h.unitSize);
     const std::uint64_t runsAt = kScriptHeaderSize;
     const std::uint64_t offsetsAt = runsAt + 2 * static_cast<std::uint64_t>(h.runCount);
     const std::uint64_t poolAt = offsetsAt + 4 * static_cast<std::uint64_t>(h.copyCount);
     const std::uint64_t end = poolAt + unit * h.literalCount;
-    if (offsetsAt > size) return ScriptError::RunListPastEnd;
-    if (poolAt > size) return ScriptError::OffsetListPastEnd;
-    if (end > size) return ScriptError::PoolPastEnd;
+    const std::pair<std::uint64_t, ScriptError> parts[] = {{offsetsAt, ScriptError::RunListPastEnd},
+                                                           {poolAt, ScriptError::OffsetListPastEnd},
+                                                           {end, ScriptError::PoolPastEnd}};
+    for (const auto& [partEnd, error] : parts) {
+        if (partEnd > size) {
+            found.needed = partEnd;
+            return refuse(error);
+        }
+    }
 
     ScriptView v;
     v.header_ = h;
@@ -64,9 +103,14 @@ ScriptError ScriptView::Parse(ByteSpan bytes, ScriptView* view) {
     s.scriptBytes = end;
     for (std::int32_t i = 0; i < h.runCount; ++i) {
         const std::int32_t r = v.Run(static_cast<std::size_t>(i));
-        if (r == -32768) return ScriptError::RunTooLong;
+        found.run = i;
+        if (r == -32768) return refuse(ScriptError::RunTooLong);
         if (r > 0) {
-            if (s.copyRuns == h.copyCount) return ScriptError::TooManyCopyRuns;
+            if (s.copyRuns == h.copyCount) {
+                found.needed = s.copyRuns + 1;
+                found.available = h.copyCount;
+                return refuse(ScriptError::TooManyCopyRuns);
+            }
             const std::uint64_t from = v.Offset(static_cast<std::size_t>(s.copyRuns));
             s.oldBytesNeeded = std::max(s.oldBytesNeeded, from + unit * r);
             s.longestCopyRun = std::max(s.longestCopyRun, r);
@@ -74,7 +118,11 @@ ScriptError ScriptView::Parse(ByteSpan bytes, ScriptView* view) {
             s.newUnits += r;
         } else if (r < 0) {
             s.literalUnits += -r;
-            if (s.literalUnits > h.literalCount) return ScriptError::PoolExhausted;
+            if (s.literalUnits > h.literalCount) {
+                found.needed = s.literalUnits;
+                found.available = h.literalCount;
+                return refuse(ScriptError::PoolExhausted);
+            }
             s.longestLiteralRun = std::max(s.longestLiteralRun, -r);
             ++s.literalRuns;
             s.newUnits += -r;
@@ -84,6 +132,7 @@ ScriptError ScriptView::Parse(ByteSpan bytes, ScriptView* view) {
     }
     s.newFileBytes = s.newUnits * unit;
     *view = v;
+    if (fault != nullptr) *fault = ScriptFault();
     return ScriptError::Ok;
 }
 

@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "decode/bytes.h"
@@ -63,6 +64,23 @@ enum class ScriptError {
 // A short English description of the error, for tools and test output.
 const char* ScriptErrorName(ScriptError error);
 
+// Where a refused script goes wrong and by how much, for telling a publisher.
+struct ScriptFault {
+    ScriptError error = ScriptError::Ok;
+    // The run entry at fault, counted from 0 (RunTooLong, TooManyCopyRuns,
+    // PoolExhausted); -1 for the others.
+    std::int64_t run = -1;
+    // What the script needs against what it has: bytes for HeaderTruncated
+    // and the three PastEnd errors (where the part ends, the script's size),
+    // copy runs against offsets for TooManyCopyRuns, literal units against
+    // the pool's units for PoolExhausted.
+    std::uint64_t needed = 0;
+    std::uint64_t available = 0;
+};
+
+// One English sentence: the error's name with the run and the figures.
+std::string DescribeScriptFault(const ScriptFault& fault);
+
 // Figures that follow from the run list and the offset list. Sizes are 64-bit
 // so that no header, however wild, can overflow them.
 struct ScriptSummary {
@@ -96,8 +114,9 @@ class ScriptView {
     // and the pool lie inside, U > 0, R >= 0, no entry is -32,768, the copy
     // runs find their offsets and the literal runs their units. Bytes after
     // the pool are ignored. On success fills *view and returns Ok; otherwise
-    // returns the first problem found and leaves *view empty.
-    static ScriptError Parse(ByteSpan bytes, ScriptView* view);
+    // returns the first problem found, with its place in *fault when given,
+    // and leaves *view empty.
+    static ScriptError Parse(ByteSpan bytes, ScriptView* view, ScriptFault* fault = nullptr);
 
     const ScriptHeader& Header() const { return header_; }
     const ScriptSummary& Summary() const { return summary_; }

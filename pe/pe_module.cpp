@@ -158,10 +158,6 @@ std::optional<PeModule> Fail(PeStatus* status, PeStatus why) {
     return std::nullopt;
 }
 
-char AsciiUpper(std::uint32_t c) {
-    return static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-}
-
 }  // namespace
 
 const char* PeStatusName(PeStatus status) {
@@ -223,13 +219,7 @@ ResourceId ResourceId::Named(std::string_view name) {
 
 bool ResourceId::Matches(const ResourceName& stored) const {
     if (!isName_) return !stored.isName && stored.id == id_;
-    if (!stored.isName || stored.utf16.size() != 2 * name_.size()) return false;
-    for (std::size_t i = 0; i < name_.size(); ++i) {
-        const std::uint32_t unit = LoadLe16(stored.utf16.data() + 2 * i);
-        const std::uint32_t byte = static_cast<unsigned char>(name_[i]);
-        if (unit > 0xFF || AsciiUpper(unit) != AsciiUpper(byte)) return false;
-    }
-    return true;
+    return stored.isName && Utf16LeEqualsIgnoringAsciiCase(stored.utf16, name_);
 }
 
 std::optional<PeModule> PeModule::Parse(ByteSpan file, PeStatus* status) {

@@ -59,4 +59,15 @@ std::size_t Utf16LeLength(ByteSpan units) {
     return count;
 }
 
+bool Utf16LeEqualsIgnoringAsciiCase(ByteSpan units, std::string_view text) {
+    auto lower = [](std::uint32_t c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
+    if (units.size() != 2 * text.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::uint32_t unit = LoadLe16(units.data() + 2 * i);
+        const std::uint32_t byte = static_cast<unsigned char>(text[i]);
+        if (unit > 0xFF || lower(unit) != lower(byte)) return false;
+    }
+    return true;
+}
+
 }  // namespace morivane

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "decode/bytes.h"
 
@@ -18,5 +19,11 @@ std::string Utf16LeToUtf8(ByteSpan units);
 // The number of code units in `units` before the first NUL unit, or all of
 // them when there is none.
 std::size_t Utf16LeLength(ByteSpan units);
+
+// True when `units` (little-endian UTF-16) holds exactly the characters of
+// `text`, ASCII letters in either case, the way Windows matches resource
+// names and version keys. Other characters must be equal; a unit above 0xFF
+// matches no byte of `text`.
+bool Utf16LeEqualsIgnoringAsciiCase(ByteSpan units, std::string_view text);
 
 }  // namespace morivane

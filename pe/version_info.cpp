@@ -56,18 +56,9 @@ std::optional<Block> ReadBlock(ByteSpan res, std::size_t at, std::size_t limit) 
     return b;
 }
 
-char AsciiLower(std::uint32_t c) {
-    return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-}
-
 bool KeyEquals(ByteSpan res, const Block& b, std::string_view key) {
-    if (b.keyUnits != key.size()) return false;
-    for (std::size_t i = 0; i < key.size(); ++i) {
-        const std::uint32_t unit = LoadLe16(res.data() + b.keyStart + 2 * i);
-        const std::uint32_t byte = static_cast<unsigned char>(key[i]);
-        if (unit > 0xFF || AsciiLower(unit) != AsciiLower(byte)) return false;
-    }
-    return true;
+    return b.keyUnits == key.size() &&
+           Utf16LeEqualsIgnoringAsciiCase(res.subspan(b.keyStart, 2 * b.keyUnits), key);
 }
 
 template <typename T>

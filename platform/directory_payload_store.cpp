@@ -1,6 +1,6 @@
 #include "platform/directory_payload_store.h"
 
-#include <new>
+#include <utility>
 
 namespace morivane {
 
@@ -31,18 +31,9 @@ std::optional<ByteSpan> DirectoryPayloadStore::Load(const std::string& path) {
 
     std::unique_ptr<InputFile> file = files_.OpenForReading(path);
     if (file == nullptr) return std::nullopt;
-    const std::int64_t length = file->Length();
-    if (length < 0 || length > 0x7FFFFFFF) return std::nullopt;
-    std::vector<std::uint8_t> bytes;
-    try {
-        bytes.resize(static_cast<std::size_t>(length));
-    } catch (const std::bad_alloc&) {
-        return std::nullopt;
-    }
-    if (length > 0 && file->Read(bytes.data(), static_cast<std::size_t>(length), 1) != 1) {
-        return std::nullopt;
-    }
-    return ByteSpan(loaded_.emplace(path, std::move(bytes)).first->second);
+    std::optional<std::vector<std::uint8_t>> bytes = ReadAll(*file, 0x7FFFFFFF);
+    if (!bytes) return std::nullopt;
+    return ByteSpan(loaded_.emplace(path, std::move(*bytes)).first->second);
 }
 
 }  // namespace morivane

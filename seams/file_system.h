@@ -8,7 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace morivane {
 
@@ -108,5 +111,21 @@ class FileSystem {
     // when the directory cannot be opened or the system reports a failure.
     virtual bool SyncDirectory(const std::string& /*path*/) { return false; }
 };
+
+// The whole content of `file`, just opened, in one read request. Nothing
+// when its length cannot be told or is more than `maxBytes`, when the memory
+// cannot be had, or when the read comes out short.
+inline std::optional<std::vector<std::uint8_t>> ReadAll(InputFile& file, std::int64_t maxBytes) {
+    const std::int64_t length = file.Length();
+    if (length < 0 || length > maxBytes) return std::nullopt;
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes.resize(static_cast<std::size_t>(length));
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
+    if (!bytes.empty() && file.Read(bytes.data(), bytes.size(), 1) != 1) return std::nullopt;
+    return bytes;
+}
 
 }  // namespace morivane

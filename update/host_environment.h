@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "seams/code_page.h"
 #include "seams/host_services.h"
 
 namespace morivane {
@@ -17,11 +18,6 @@ namespace morivane {
 // katakana "so" is 0x83 0x5C) is never taken for a separator. npos when the
 // path holds no backslash. A lead byte at the very end counts as one byte.
 std::size_t FindLastBackslash(std::string_view path);
-
-// True for the bytes that open a double-byte character in code page 932.
-constexpr bool IsCp932LeadByte(std::uint8_t b) {
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
 
 class HostEnvironment {
   public:

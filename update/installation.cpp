@@ -1,5 +1,6 @@
 #include "update/installation.h"
 
+#include "seams/code_page.h"
 #include "update/host_environment.h"
 #include "update/product.h"
 
@@ -57,18 +58,7 @@ std::string DirectoryOf(const std::string& path) {
 }
 
 bool SamePath(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (IsCp932LeadByte(static_cast<std::uint8_t>(a[i])) && i + 1 < a.size()) {
-            // A double-byte character: both bytes as they are.
-            if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
-            ++i;
-            continue;
-        }
-        if (fold(a[i]) != fold(b[i])) return false;
-    }
-    return true;
+    return SameIgnoringAsciiCase(a, b);
 }
 
 }  // namespace morivane

@@ -27,11 +27,10 @@ RecordRead ReadRecord(FileSystem& files, const std::string& path, std::string& b
     bool inUse = false;
     std::unique_ptr<InputFile> in = files.OpenUnshared(path, &inUse);
     if (in == nullptr) return inUse ? RecordRead::kInUse : RecordRead::kUnreadable;
-    const std::int64_t length = in->Length();
-    if (length < 0 || length > kMaxRecordBytes) return RecordRead::kUnreadable;
-    bytes.assign(static_cast<std::size_t>(length), '\0');
-    return in->Read(bytes.data(), 1, bytes.size()) == bytes.size() ? RecordRead::kRead
-                                                                   : RecordRead::kUnreadable;
+    const auto data = ReadAll(*in, kMaxRecordBytes);
+    if (!data) return RecordRead::kUnreadable;
+    bytes.assign(data->begin(), data->end());
+    return RecordRead::kRead;
 }
 
 // Renames a record that cannot be acted on to the first free

@@ -3,21 +3,8 @@
 namespace morivane {
 
 namespace {
-Application* currentApplication = nullptr;
 HINSTANCE moduleInstance = nullptr;
 }  // namespace
-
-Application::Application() {
-    currentApplication = this;
-}
-
-Application::~Application() {
-    if (currentApplication == this) currentApplication = nullptr;
-}
-
-Application* Application::Current() {
-    return currentApplication;
-}
 
 void Application::BeginWaitCursor() {
     if (waitCursorCount_++ == 0) previousCursor_ = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
@@ -32,11 +19,9 @@ HINSTANCE ModuleInstance() {
     return moduleInstance != nullptr ? moduleInstance : GetModuleHandleA(nullptr);
 }
 
-int RunApplication(HINSTANCE instance) {
+int RunApplication(HINSTANCE instance, Application& app) {
     moduleInstance = instance;
-    Application* app = Application::Current();
-    if (app == nullptr) return 1;
-    app->InitInstance();
+    app.InitInstance();
     return 0;
 }
 

@@ -1,7 +1,7 @@
-// The application framework the updater runs on, the Win32 part of it: one
-// application object per process, reachable from anywhere, with its start-up
-// hook and the wait-cursor count, and the module whose resources the program
-// uses. WinMain hands over to RunApplication.
+// The application framework the updater runs on, the Win32 part of it: the
+// application object with its start-up hook and the wait-cursor count, and
+// the module whose resources the program uses. WinMain hands its one
+// application object to RunApplication.
 #pragma once
 
 #include <windows.h>
@@ -10,16 +10,11 @@ namespace morivane {
 
 class Application {
   public:
-    // Registers this object as the process's application; there is at most
-    // one at a time.
-    Application();
-    virtual ~Application();
+    Application() = default;
+    virtual ~Application() = default;
 
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;
-
-    // The application object, or null when none exists.
-    static Application* Current();
 
     // The start-up hook. The updater's runs its whole life and returns
     // false, so the program ends when it returns: there is no message loop
@@ -40,8 +35,8 @@ class Application {
 // The module whose resources the program uses (its own executable).
 HINSTANCE ModuleInstance();
 
-// What WinMain does: records the module and calls the application object's
-// InitInstance. Returns 0, or 1 when there is no application object.
-int RunApplication(HINSTANCE instance);
+// What WinMain does: records the module and calls `app`'s InitInstance.
+// Returns 0.
+int RunApplication(HINSTANCE instance, Application& app);
 
 }  // namespace morivane

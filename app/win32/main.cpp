@@ -21,5 +21,5 @@ UpdaterApp theApp(StartupServices{theHost, theHost, theHost, theFiles, thePayloa
 }  // namespace morivane
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    return morivane::RunApplication(instance);
+    return morivane::RunApplication(instance, morivane::theApp);
 }

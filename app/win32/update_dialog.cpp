@@ -8,12 +8,11 @@
 
 namespace morivane {
 
-UpdateDialog::UpdateDialog(HWND parent, const UpdateRequest& request)
+UpdateDialog::UpdateDialog(HWND parent, const UpdateRequest& request, Application& application)
     : Dialog(IDD_UPDATE_DIALOG, parent),
       icon(LoadIconA(ModuleInstance(), MAKEINTRESOURCEA(IDI_UPDATER))),
-      runFinished(false),
-      hostEnvironment(request.host),
-      request_(request) {}
+      request_(request),
+      application_(application) {}
 
 BOOL UpdateDialog::OnInitDialog() {
     Dialog::OnInitDialog();
@@ -24,9 +23,8 @@ BOOL UpdateDialog::OnInitDialog() {
 }
 
 void UpdateDialog::OnOK() {
-    UpdateContext context = request_.Context();
-    context.host = hostEnvironment;
-    if (HandleUpdateOk(runFinished, context, request_.bootPath, request_.installDirectory, *this)) {
+    if (HandleUpdateOk(runFinished, request_.Context(), request_.bootPath,
+                       request_.installDirectory, *this)) {
         Dialog::OnOK();
     }
 }
@@ -45,11 +43,11 @@ void UpdateDialog::HideCancel() {
 }
 
 void UpdateDialog::BeginWaitCursor() {
-    if (Application* app = Application::Current()) app->BeginWaitCursor();
+    application_.BeginWaitCursor();
 }
 
 void UpdateDialog::EndWaitCursor() {
-    if (Application* app = Application::Current()) app->EndWaitCursor();
+    application_.EndWaitCursor();
 }
 
 bool UpdateDialog::OnMessage(UINT message, WPARAM, LPARAM, INT_PTR& result) {

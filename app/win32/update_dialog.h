@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "app/win32/application.h"
 #include "app/win32/dialog.h"
 #include "update/startup.h"
 #include "update/update_run.h"
@@ -15,9 +16,10 @@ namespace morivane {
 class UpdateDialog final : public Dialog, public UpdateView {
   public:
     // The dialog of template IDD_UPDATE_DIALOG owned by `parent` (start-up
-    // passes none). Loads the icon; the run works on what `request` names,
-    // which must outlive the dialog. hostEnvironment is the application's.
-    UpdateDialog(HWND parent, const UpdateRequest& request);
+    // passes none). Loads the icon. The run works on what `request` names,
+    // its host probe the application's, and holds `application`'s wait
+    // cursor; both must outlive the dialog.
+    UpdateDialog(HWND parent, const UpdateRequest& request, Application& application);
     ~UpdateDialog() override = default;
 
     // UpdateView: the status control's text, the Cancel button, the
@@ -26,13 +28,6 @@ class UpdateDialog final : public Dialog, public UpdateView {
     void HideCancel() override;
     void BeginWaitCursor() override;
     void EndWaitCursor() override;
-
-    // Icon resource IDI_UPDATER; not released by the dialog.
-    HICON icon;
-    // Set when the update run ends, however it ended; never cleared.
-    bool runFinished;
-    // The application's host probe; not owned.
-    HostEnvironment* hostEnvironment;
 
   protected:
     // Sets the big and small icons and shows status text 51.
@@ -45,7 +40,12 @@ class UpdateDialog final : public Dialog, public UpdateView {
   private:
     bool OnPaint();
 
+    // Icon resource IDI_UPDATER; not released by the dialog.
+    const HICON icon;
+    // Set when the update run ends, however it ended; never cleared.
+    bool runFinished = false;
     const UpdateRequest& request_;
+    Application& application_;
 };
 
 }  // namespace morivane

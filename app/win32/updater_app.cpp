@@ -23,18 +23,14 @@ bool Win32Frontend::WindowExists(int titleMessage) {
 }
 
 void Win32Frontend::RunUpdateDialog(const UpdateRequest& request) {
-    UpdateDialog dialog(nullptr, request);
+    UpdateDialog dialog(nullptr, request, application_);
     dialog.DoModal();  // IDOK or IDCANCEL; start-up ends either way
 }
 
-UpdaterApp::UpdaterApp(const StartupServices& services) : services_(services) {}
+UpdaterApp::UpdaterApp(const StartupServices& services) : services_(services), frontend_(*this) {}
 
 UpdaterApp::~UpdaterApp() {
     hostEnvironment.reset();
-}
-
-UpdaterApp* UpdaterApp::Current() {
-    return dynamic_cast<UpdaterApp*>(Application::Current());
 }
 
 bool UpdaterApp::InitInstance() {

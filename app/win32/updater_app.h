@@ -12,6 +12,9 @@ namespace morivane {
 // Start-up's boxes and dialog, the Win32 way.
 class Win32Frontend final : public Frontend {
   public:
+    // The update dialog holds `application`'s wait cursor during the run.
+    explicit Win32Frontend(Application& application) : application_(application) {}
+
     // An error box: no owner, the system's default caption, OK and the
     // error icon.
     void ShowRefusal(int messageNumber) override;
@@ -22,6 +25,9 @@ class Win32Frontend final : public Frontend {
     bool WindowExists(int titleMessage) override;
     // The update dialog, with no parent window, run modally and destroyed.
     void RunUpdateDialog(const UpdateRequest& request) override;
+
+  private:
+    Application& application_;
 };
 
 class UpdaterApp final : public Application, public StartupState {
@@ -29,9 +35,6 @@ class UpdaterApp final : public Application, public StartupState {
     // `services` must outlive the application object.
     explicit UpdaterApp(const StartupServices& services);
     ~UpdaterApp() override;
-
-    // The application object when it is an UpdaterApp, else null.
-    static UpdaterApp* Current();
 
     // The start-up sequence; returns false on every path, so the program
     // ends when it does.

@@ -13,16 +13,16 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "bench/recording_reporter.h"
 #include "patch/diff_patcher.h"
-#include "platform/memory_payload_store.h"
 #include "patch/sabunn_script.h"
+#include "platform/memory_payload_store.h"
 #include "platform/posix/posix_file_system.h"
+#include "tests/support/seeded_content.h"
 #include "tools/encode/payload.h"
 
 namespace morivane::bench {
@@ -51,9 +51,9 @@ const std::string& Scratch() {
 // The old file: code-like bytes from a small alphabet.
 const Bytes& OldFile() {
     static const Bytes old = [] {
-        std::mt19937 rng(kSeed);
+        testdata::Rng rng(kSeed);
         Bytes bytes(kFileBytes);
-        for (auto& b : bytes) b = static_cast<std::uint8_t>(rng() % 97);
+        for (auto& b : bytes) b = static_cast<std::uint8_t>(rng.Below(97));
         FILE* f = std::fopen((Scratch() + "/old").c_str(), "wb");
         if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
             std::abort();
@@ -75,7 +75,7 @@ struct Case {
 };
 
 Case MakeCase(std::int32_t unit, std::uint32_t maxCopyUnits, std::uint32_t maxLiteralUnits) {
-    std::mt19937 rng(kSeed + static_cast<std::uint32_t>(unit));
+    testdata::Rng rng(kSeed + static_cast<std::uint32_t>(unit));
     const Bytes& old = OldFile();
     const std::size_t units = kFileBytes / static_cast<std::size_t>(unit);
     std::vector<std::int16_t> runs;
@@ -84,19 +84,19 @@ Case MakeCase(std::int32_t unit, std::uint32_t maxCopyUnits, std::uint32_t maxLi
     Case c;
     std::size_t done = 0;
     while (done < units) {
-        const std::size_t copy = std::min<std::size_t>(units - done, 1 + rng() % maxCopyUnits);
+        const std::size_t copy = std::min<std::size_t>(units - done, 1 + rng.Below(maxCopyUnits));
         const std::size_t bytes = copy * static_cast<std::size_t>(unit);
-        const auto from = static_cast<std::uint32_t>(rng() % (old.size() - bytes));
+        const auto from = rng.Below(static_cast<std::uint32_t>(old.size() - bytes));
         runs.push_back(static_cast<std::int16_t>(copy));
         offsets.push_back(from);
         c.newFile.insert(c.newFile.end(), old.begin() + from, old.begin() + from + bytes);
         done += copy;
         const std::size_t literal =
-            std::min<std::size_t>(units - done, 1 + rng() % maxLiteralUnits);
+            std::min<std::size_t>(units - done, 1 + rng.Below(maxLiteralUnits));
         if (literal == 0) break;
         runs.push_back(static_cast<std::int16_t>(-static_cast<std::int32_t>(literal)));
         for (std::size_t i = 0; i < literal * static_cast<std::size_t>(unit); ++i) {
-            pool.push_back(static_cast<std::uint8_t>(rng()));
+            pool.push_back(static_cast<std::uint8_t>(rng.Next()));
         }
         c.newFile.insert(c.newFile.end(), pool.end() - literal * unit, pool.end());
         done += literal;

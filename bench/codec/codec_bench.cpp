@@ -10,11 +10,11 @@
 #include <string>
 #include <utility>
 
-#include "bench/codec/script_gen.h"
 #include "bench/recording_reporter.h"
 #include "decode/hf.h"
 #include "decode/lzss.h"
 #include "tests/support/reference_decode.h"
+#include "tests/support/seeded_content.h"
 #include "tools/encode/hf_encode.h"
 #include "tools/encode/lzss_encode.h"
 #include "tools/encode/payload.h"
@@ -28,7 +28,9 @@ constexpr std::uint32_t kSeeds[] = {1, 2, 3};
 const std::vector<std::uint8_t>& Script(std::size_t i) {
     static const std::vector<std::vector<std::uint8_t>> scripts = [] {
         std::vector<std::vector<std::uint8_t>> s;
-        for (std::uint32_t seed : kSeeds) s.push_back(ScriptGenerator(seed).Script(kUnits));
+        for (std::uint32_t seed : kSeeds) {
+            s.push_back(testdata::ScriptGenerator(seed).Script(kUnits));
+        }
         return s;
     }();
     return scripts[i];

@@ -3,26 +3,25 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cstdint>
+
+#include "seams/code_page.h"
+
 namespace morivane {
 
 namespace {
 
-char FoldAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string Fold(const std::string& name) {
-    std::string folded = name;
-    for (char& c : folded) c = FoldAscii(c);
-    return folded;
-}
-
-bool SameFolded(const char* a, const std::string& b) {
-    std::size_t i = 0;
-    for (; a[i] != '\0'; ++i) {
-        if (i == b.size() || FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+// The first backslash at or after `pos` that is a separator, not the trail
+// byte of a double-byte character (as in "ソ", 0x83 0x5C); npos if none.
+std::size_t NextSeparator(const std::string& path, std::size_t pos) {
+    for (std::size_t i = pos; i < path.size(); ++i) {
+        if (IsCp932LeadByte(static_cast<std::uint8_t>(path[i])) && i + 1 < path.size()) {
+            ++i;
+        } else if (path[i] == '\\') {
+            return i;
+        }
     }
-    return i == b.size();
+    return std::string::npos;
 }
 
 std::string Join(const std::string& directory, const std::string& name) {
@@ -63,7 +62,7 @@ WindowsPathFileSystem::Lookup WindowsPathFileSystem::FindEntry(const std::string
     Lookup found;
     int matches = 0;
     while (const dirent* entry = readdir(dir.get())) {
-        if (SameFolded(entry->d_name, name)) {
+        if (SameIgnoringAsciiCase(entry->d_name, name)) {
             found.entry = entry->d_name;
             ++matches;
         }
@@ -81,14 +80,14 @@ std::string WindowsPathFileSystem::RealPath(const std::string& path) {
     std::string folded;  // the virtual path so far, case-folded
     std::size_t pos = prefix_.size();
     while (pos <= path.size()) {
-        std::size_t end = path.find('\\', pos);
+        std::size_t end = NextSeparator(path, pos);
         if (end == std::string::npos) end = path.size();
         const std::string name = path.substr(pos, end - pos);
         pos = end + 1;
         if (name.empty()) continue;  // "a\\b" means "a\b", as on Windows
 
         folded += '\\';
-        folded += Fold(name);
+        folded += FoldAsciiCase(name);
         const Lookup lookup = FindEntry(real, name);
         std::string entry = name;
         if (!lookup.entry.empty()) {

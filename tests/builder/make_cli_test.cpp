@@ -9,15 +9,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "decode/hf.h"
 #include "patch/payload_sums.h"
-#include "tests/encode/test_data.h"
 #include "tests/support/child_process.h"
+#include "tests/support/seeded_content.h"
 #include "tests/support/temp_dir.h"
 
 namespace morivane {
@@ -56,13 +55,6 @@ class MakeCli : public ::testing::Test {
     testing::TempDir tmp_{"sabunn_make"};
     const fs::path& dir_ = tmp_.path();
 };
-
-Bytes Random(std::size_t size, std::uint32_t seed) {
-    std::mt19937 rng(seed);
-    Bytes out(size);
-    for (auto& b : out) b = static_cast<std::uint8_t>(rng() >> 24);
-    return out;
-}
 
 TEST_F(MakeCli, PayloadsApplyBackToTheNewFile) {
     const Bytes old = testdata::Text(100000, 1);
@@ -109,8 +101,8 @@ TEST_F(MakeCli, ChoosesTheUnitForAFileOfAnyLengthAndSaysWhereTheBytesGo) {
 }
 
 TEST_F(MakeCli, RefusesAPartialUnitAndWritesNothing) {
-    Write("old.bin", Random(4096, 3));
-    Write("new.bin", Random(1000, 4));
+    Write("old.bin", testdata::Random(4096, 3));
+    Write("new.bin", testdata::Random(1000, 4));
     const auto [status, err] = Sabunn("make old.bin new.bin -o p.sabunn --unit 32");
     EXPECT_EQ(status, 1);
     EXPECT_NE(err.find("--unit 25 or --unit 8 or --unit 1"), std::string::npos) << err;
@@ -123,7 +115,7 @@ TEST_F(MakeCli, RefusesAPartialUnitAndWritesNothing) {
 
 TEST_F(MakeCli, MissingInputIsReportedAndAnExistingPayloadKept) {
     Write("p.sabunn", Bytes{1, 2, 3});
-    Write("new.bin", Random(64, 5));
+    Write("new.bin", testdata::Random(64, 5));
     const auto [status, err] = Sabunn("make nothing.bin new.bin -o p.sabunn");
     EXPECT_EQ(status, 1);
     EXPECT_NE(err.find("nothing.bin"), std::string::npos) << err;

@@ -16,7 +16,7 @@
 namespace morivane {
 namespace {
 
-using testing::BitWriter;
+using testing::BitStream;
 using testing::Bytes;
 using testing::DecodeInputs;
 
@@ -94,14 +94,14 @@ TEST(LzssAgreement, EveryInputOfUpToTwoBytes) {
 TEST(LzssAgreement, MatchesFromEveryPositionAfterTheFirstBytes) {
     for (std::uint32_t produced :
          {0u, 1u, 2u, 3u, 15u, 16u, 17u, 18u, 200u, 4094u, 4095u, 4096u, 4097u}) {
-        testing::BitWriter lead;
+        testing::BitStream lead;
         for (std::uint32_t i = 0; i < produced; ++i) {
             lead.Literal(static_cast<std::uint8_t>(i * 37 + i / 256));
         }
         for (std::uint32_t position = 1; position < 4096; ++position) {
             // Near the window's size only the edges and a sample between.
             if (produced > 200 && position > 40 && position < 4056 && position % 97 != 0) continue;
-            testing::BitWriter w = lead;
+            testing::BitStream w = lead;
             w.Match(position, 17);
             w.Literal(0);
             w.End();
@@ -190,7 +190,7 @@ TEST(HfAgreement, EveryTwoBytesOfCodedDataUnderSeveralCodes) {
 // take a 512th. Both decoders accept the first code and refuse the second.
 TEST(HfAgreement, CodesAtTheNodeLimit) {
     for (const bool overLimit : {false, true}) {
-        BitWriter table;
+        BitStream table;
         table.Put(0, 255);
         for (int i = 0; i < 255; ++i) table.PutBit(1);
         table.Put(0b01, 2);

@@ -10,7 +10,7 @@
 namespace morivane {
 namespace {
 
-using testing::BitWriter;
+using testing::BitStream;
 using testing::ContainerBuilder;
 using Bytes = std::vector<std::uint8_t>;
 using Code = ContainerBuilder::Code;
@@ -235,7 +235,7 @@ TEST(HfUnpack, RejectsCodesThatNeedMoreThan511Nodes) {
     codes[1] = {201, 0};
     codes[2] = {202, 0};
     ContainerBuilder c(1);
-    BitWriter table;
+    BitStream table;
     table.Put(0, 200);  // 0…0
     table.PutBit(1);
     table.Put(0, 200);  // 1 0…0
@@ -296,7 +296,7 @@ TEST(HfUnpack, RandomDamageNeverEscapesTheBuffers) {
 }
 
 TEST(HfLzssUnpack, ChainsBothStagesAndNamesTheFailingOne) {
-    BitWriter lzss;
+    BitStream lzss;
     lzss.Literal('h');
     lzss.Literal('i');
     lzss.Match(1, 4);

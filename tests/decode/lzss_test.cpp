@@ -11,7 +11,7 @@
 namespace morivane {
 namespace {
 
-using testing::BitWriter;
+using testing::BitStream;
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes Expand(const Bytes& stream, DecodeStatus* status = nullptr) {
@@ -21,7 +21,7 @@ Bytes Expand(const Bytes& stream, DecodeStatus* status = nullptr) {
 }
 
 // Ends a stream the way every stored stream ends: the extra tail byte, End.
-Bytes Finish(BitWriter& w) {
+Bytes Finish(BitStream& w) {
     w.Literal(0x00);
     w.End();
     return w.bytes();
@@ -30,7 +30,7 @@ Bytes Finish(BitWriter& w) {
 TEST(LzssExpand, KnownStreamPrefixDecodesLiteralsAndAShortMatch) {
     // c8 64 e0 10 09 00 00 c2: literals 90 93 00 00 20, a match from position
     // 3 with length code 0 (two bytes: 00 00), then the start of literal 00.
-    BitWriter w;
+    BitStream w;
     for (std::uint8_t b : {0xC8, 0x64, 0xE0, 0x10, 0x09, 0x00, 0x00, 0xC2}) w.Put(b, 8);
     w.Put(0, 7);  // rest of the literal 00
     w.Literal(0x41);
@@ -39,7 +39,7 @@ TEST(LzssExpand, KnownStreamPrefixDecodesLiteralsAndAShortMatch) {
 }
 
 TEST(LzssExpand, OverlappingMatchRepeatsWhatItJustProduced) {
-    BitWriter w;
+    BitStream w;
     w.Literal('a');
     w.Literal('b');
     w.Match(1, 17);  // starts two positions back: abab...
@@ -49,7 +49,7 @@ TEST(LzssExpand, OverlappingMatchRepeatsWhatItJustProduced) {
 
 TEST(LzssExpand, EveryMatchLengthFromTwoToSeventeen) {
     const std::string alphabet = "abcdefghijklmnopq";
-    BitWriter w;
+    BitStream w;
     std::string expected = alphabet;
     for (char c : alphabet) w.Literal(static_cast<std::uint8_t>(c));
     for (int length = 2; length <= 17; ++length) {
@@ -61,7 +61,7 @@ TEST(LzssExpand, EveryMatchLengthFromTwoToSeventeen) {
 }
 
 TEST(LzssExpand, MatchReachesBackAFullWindowOnceItHasWrapped) {
-    BitWriter w;
+    BitStream w;
     std::string expected;
     for (int i = 0; i < 4096; ++i) {
         const auto c = static_cast<char>('A' + i % 23);
@@ -79,7 +79,7 @@ TEST(LzssExpand, MatchReachesBackAFullWindowOnceItHasWrapped) {
 }
 
 TEST(LzssExpand, TailByteOnlyGivesAValidEmptyResult) {
-    BitWriter w;
+    BitStream w;
     DecodeStatus status = DecodeStatus::OutOfMemory;
     ByteBuffer out = LzssExpand(Finish(w), &status);
     EXPECT_TRUE(out);
@@ -95,25 +95,25 @@ TEST(LzssExpand, RejectsDamagedStreams) {
     };
     std::vector<Case> cases;
     {
-        BitWriter w;
+        BitStream w;
         w.End();
         cases.push_back({"first token is End", w.bytes(), DecodeStatus::LzssNothingProduced});
     }
     cases.push_back({"empty input", {}, DecodeStatus::LzssTruncated});
     {
-        BitWriter w;
+        BitStream w;
         w.Literal('x');
         w.Match(5, 2);  // position 5 was never written
         cases.push_back(
             {"copy of an unwritten position", Finish(w), DecodeStatus::LzssUnwrittenCopy});
     }
     {
-        BitWriter w;
+        BitStream w;
         w.Match(1, 2);  // nothing written at all
         cases.push_back({"copy before any byte", Finish(w), DecodeStatus::LzssUnwrittenCopy});
     }
     {
-        BitWriter w;
+        BitStream w;
         w.Literal('x');
         w.Match(1, 3);  // reads 1, then 2 (just written), then 3 (just written)
         w.Match(3, 3);  // 3 and 4 are written; 5 is written by this copy itself
@@ -129,7 +129,7 @@ TEST(LzssExpand, RejectsDamagedStreams) {
 }
 
 TEST(LzssExpand, EveryCutBeforeTheEndIsTruncatedNeverFatal) {
-    BitWriter w;
+    BitStream w;
     for (int i = 0; i < 40; ++i) w.Literal(static_cast<std::uint8_t>(i * 7));
     w.Match(3, 17);
     w.Match(10, 5);
@@ -144,7 +144,7 @@ TEST(LzssExpand, EveryCutBeforeTheEndIsTruncatedNeverFatal) {
 }
 
 TEST(LzssExpand, SameStreamTwiceGivesTheSameResult) {
-    BitWriter w;
+    BitStream w;
     for (int i = 0; i < 5000; ++i) w.Literal(static_cast<std::uint8_t>(i * 31 + 7));
     w.Match(100, 17);
     const Bytes stream = Finish(w);

@@ -5,7 +5,7 @@
 #include <numeric>
 
 #include "decode/hf.h"
-#include "tests/encode/test_data.h"
+#include "tests/support/seeded_content.h"
 
 namespace morivane {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "decode/lzss.h"
-#include "tests/encode/test_data.h"
+#include "tests/support/seeded_content.h"
 
 namespace morivane {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "decode/hf.h"
-#include "tests/encode/test_data.h"
+#include "tests/support/seeded_content.h"
 #include "tools/encode/lzss_encode.h"
 
 namespace morivane {

@@ -74,7 +74,7 @@ TEST_F(PublisherSameFile, AnOutputThatIsAnInputIsRefused) {
 // A hard link there is replaced likewise: its other name is not written.
 TEST_F(PublisherSameFile, ALinkAtTheOutputIsReplacedNotFollowed) {
     MakeScene();
-    const Bytes precious = RandomBytes(100, 9);
+    const Bytes precious = testdata::Random(100, 9);
     Write(O("precious"), precious);
     Write(O("shared"), precious);
     fs::create_symlink(O("precious"), W("out.link"));

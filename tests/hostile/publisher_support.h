@@ -18,13 +18,13 @@
 #include <functional>
 #include <iterator>
 #include <map>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "tests/pe/pe_test_support.h"
 #include "tests/support/child_process.h"
+#include "tests/support/seeded_content.h"
 #include "tests/support/temp_dir.h"
 
 namespace morivane::hostile {
@@ -37,13 +37,6 @@ using testing::RunResult;
 // one that waits on a FIFO is killed at the limit.
 inline constexpr int kTimeLimit = 10;
 inline constexpr int kTimedOut = 124;  // timeout(1)'s status
-
-inline Bytes RandomBytes(std::size_t size, std::uint32_t seed) {
-    std::mt19937 rng(seed);
-    Bytes out(size);
-    for (auto& b : out) b = static_cast<std::uint8_t>(rng() >> 24);
-    return out;
-}
 
 class PublisherTest : public ::testing::Test {
   protected:
@@ -58,7 +51,7 @@ class PublisherTest : public ::testing::Test {
     // them with its sums p.sum, its script s.bin, and a module m.exe that
     // carries the payload as "SABUNN" 130.
     void MakeScene() {
-        old_ = RandomBytes(4000, 1);
+        old_ = testdata::Random(4000, 1);
         new_ = old_;
         for (std::size_t i = 100; i < new_.size(); i += 700) new_[i] ^= 0x5A;
         Write(W("old"), old_);

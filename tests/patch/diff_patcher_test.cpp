@@ -8,6 +8,7 @@
 #include "decode/hf.h"
 #include "platform/memory_payload_store.h"
 #include "tests/patch/test_scripts.h"
+#include "tests/support/bit_writer.h"
 #include "tests/support/memory_file_system.h"
 #include "tools/encode/payload.h"
 #include "ui/catalogue.h"
@@ -18,6 +19,7 @@ namespace {
 using testing::Header;
 using testing::MakeScript;
 using testing::MemoryFileSystem;
+using Bytes = std::vector<std::uint8_t>;
 
 constexpr int kId = 130;
 const std::string kOld = "dat/Iobjectc.til";
@@ -260,6 +262,54 @@ TEST_F(PatcherTest, CopyRunMayReachIntoTheZeroPaddingButNoFurther) {
     ExpectEmptyNewFileAndNothingHeld();
 }
 
+// The patcher keeps what a publisher needs to know about a failure: which
+// block of a payload cut short lies past its end, and which copy run reaches
+// past an old file, by how much.
+TEST_F(PatcherTest, PayloadCutShortNamesWhereItEnds) {
+    fs.Put(kOld, "ABCDEFGH");
+    // Three stored blocks of 5, 7 and 9 bytes: their headers are at bytes 24,
+    // 24 + 13 and 24 + 13 + 15.
+    testing::ContainerBuilder container(21);
+    container.Stored(Bytes(5, 'a')).Stored(Bytes(7, 'b')).Stored(Bytes(9, 'c'));
+    const Bytes whole = container.bytes();
+    for (const std::size_t cut : {std::size_t{3}, std::size_t{9 + 4}}) {
+        SCOPED_TRACE(cut);
+        store.Add(kId, Bytes(whole.begin(), whole.end() - static_cast<std::ptrdiff_t>(cut)));
+        EXPECT_EQ(Patch(), IDS_UPDATE_FAILED);
+        ExpectEmptyNewFileAndNothingHeld();
+        const PatchCause& cause = patcher.Cause();
+        EXPECT_EQ(cause.fault, PatchFault::PayloadUndecodable);
+        EXPECT_EQ(cause.decode, DecodeStatus::HfBlockPastEnd);
+        EXPECT_EQ(DescribePatchCause(cause),
+                  "the payload does not decode: Huffman stage failed: HF block reaches past the "
+                  "end of the container (block 2 at byte 52)");
+    }
+
+    // A plain script cut short: its pool is what reaches past the end.
+    const Bytes plain = MakeScript(4, {-2}, {}, "wxyz1234");
+    store.Add(kId, Bytes(plain.begin(), plain.end() - 3));
+    EXPECT_EQ(Patch(), IDS_UPDATE_FAILED);
+    EXPECT_EQ(patcher.Cause().fault, PatchFault::ScriptRefused);
+    EXPECT_EQ(DescribePatchCause(patcher.Cause()),
+              "the payload's script is damaged: literal pool reaches past the end: it ends at "
+              "byte 30, the script at byte 27");
+}
+
+TEST_F(PatcherTest, OldFileTooShortSaysByHowMuchAndNamesTheFirstRunPastIt) {
+    // Ten bytes make an image of three units (12 bytes). Run 2 copies two
+    // units from byte 6 and needs 14; run 3 fits; run 4 needs 16, the most.
+    fs.Put(kOld, "ABCDEFGHIJ");
+    store.Add(kId, MakeScript(4, {1, -1, 2, 1, 1}, {0, 6, 2, 12}, "wxyz"));
+    EXPECT_EQ(Patch(), IDS_UPDATE_FAILED);
+    ExpectEmptyNewFileAndNothingHeld();
+    const PatchCause& cause = patcher.Cause();
+    EXPECT_EQ(cause.fault, PatchFault::OldFileTooShort);
+    EXPECT_EQ(cause.run, 2);
+    EXPECT_EQ(DescribePatchCause(cause),
+              "the old file is 4 bytes too short: the script copies up to byte 16, the old file "
+              "holds 12 in whole units; copy run 2 is the first to reach past its end");
+}
+
 TEST_F(PatcherTest, ReadOfNMinusOneUnitsIsAcceptedButFewerGive12) {
     fs.Put(kOld, "ABCDEFGHIJKLMNOP");  // exactly 4 units
     store.Add(kId, MakeScript(4, {1, 1}, {0, 12}));
@@ -269,6 +319,8 @@ TEST_F(PatcherTest, ReadOfNMinusOneUnitsIsAcceptedButFewerGive12) {
     fs.readLimit = 8;  // 2 of 4
     EXPECT_EQ(Patch(), IDS_UPDATE_FAILED);
     ExpectEmptyNewFileAndNothingHeld();
+    EXPECT_EQ(patcher.Cause().fault, PatchFault::OldFileReadShort);
+    EXPECT_EQ(DescribePatchCause(patcher.Cause()), "the old file reads short: 2 of 4 units");
 }
 
 TEST_F(PatcherTest, UntellableOrHugeOldFile) {
@@ -319,6 +371,8 @@ TEST_F(PatcherTest, ShortWriteGives12AfterEveryRunIsAttempted) {
     EXPECT_EQ(fs.writeCalls, 5);
     EXPECT_EQ(fs.Text(kNew), "GHIJwxyzABCD12345678");
     ExpectNothingHeld();
+    EXPECT_EQ(DescribePatchCause(patcher.Cause()),
+              "the new file writes short: run 2 wrote 0 of 2 units");
 
     // A disk that fills after 10 bytes: every run is still attempted.
     fs.failingWrite.reset();
@@ -328,6 +382,15 @@ TEST_F(PatcherTest, ShortWriteGives12AfterEveryRunIsAttempted) {
     EXPECT_EQ(fs.writeCalls, 5);
     EXPECT_EQ(fs.Text(kNew), "GHIJwxyzBC");
     ExpectNothingHeld();
+    // The first short run is named; the two after it are counted.
+    EXPECT_EQ(DescribePatchCause(patcher.Cause()),
+              "the new file writes short: run 2 wrote 0 of 2 units, and 2 later run(s) wrote "
+              "short too");
+
+    // Room again: the next Patch succeeds and keeps no cause.
+    fs.diskSpace.reset();
+    EXPECT_EQ(Patch(), 0);
+    EXPECT_EQ(patcher.Cause().fault, PatchFault::None);
 }
 
 TEST_F(PatcherTest, FailedCloseOfTheNewFileGives12) {
@@ -336,6 +399,7 @@ TEST_F(PatcherTest, FailedCloseOfTheNewFileGives12) {
     fs.failClose = true;
     EXPECT_EQ(Patch(), IDS_UPDATE_FAILED);
     ExpectNothingHeld();
+    EXPECT_EQ(patcher.Cause().fault, PatchFault::CloseFailed);
 }
 
 TEST_F(PatcherTest, SamePathForOldAndNewFails) {

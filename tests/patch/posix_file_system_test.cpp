@@ -25,6 +25,7 @@
 #include "platform/memory_payload_store.h"
 #include "tests/patch/test_scripts.h"
 #include "tests/support/hostile_tree.h"
+#include "tests/support/memory_file_system.h"
 #include "tests/support/temp_dir.h"
 #include "ui/catalogue.h"
 
@@ -341,6 +342,29 @@ TEST(DirectoryPayloadStoreTest, ReadsIdFilesAndKeepsThem) {
     auto empty = store.Find(139);
     ASSERT_TRUE(empty.has_value());
     EXPECT_TRUE(empty->empty());
+}
+
+// A file read whole is all of it or nothing: a length that cannot be told or
+// is over the limit, or a read that comes out short, gives nothing, and so
+// does the payload a store would have read that way.
+TEST(ReadAllTest, TakesTheWholeFileOrNothing) {
+    testing::MemoryFileSystem fs;
+    fs.Put("f", "abcdef");
+    fs.Put("empty", "");
+    auto read = [&fs](const std::string& path, std::int64_t limit) {
+        return ReadAll(*fs.OpenForReading(path), limit);
+    };
+    EXPECT_EQ(read("f", 6), (std::vector<std::uint8_t>{'a', 'b', 'c', 'd', 'e', 'f'}));
+    EXPECT_EQ(read("empty", 0), std::vector<std::uint8_t>{});
+    EXPECT_EQ(read("f", 5), std::nullopt);
+    fs.readLimit = 5;
+    EXPECT_EQ(read("f", 6), std::nullopt);
+    fs.Put("130.sabunn", "payload");
+    DirectoryPayloadStore store(fs, "");
+    EXPECT_FALSE(store.Find(130).has_value());
+    fs.readLimit.reset();
+    fs.lengthOverride = -1;
+    EXPECT_EQ(read("f", 6), std::nullopt);
 }
 
 // Output files gather small writes in a buffer of their own: whatever the

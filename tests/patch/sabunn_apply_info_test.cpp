@@ -133,8 +133,30 @@ TEST_F(SabunnTest, ApplyFailuresPrintTheMessageAndLeaveNoNewFile) {
     EXPECT_NE(Run("apply --no-sums " + Path("old") + " " + Path("p.sabunn") + " -o " + Path("new")),
               0);
     EXPECT_NE(err.find("message 12: アップデートに失敗しました。"), std::string::npos) << err;
+    // Under the message, what the patcher found wrong.
+    EXPECT_NE(err.find("(The update failed. Check that Morivane works, then run the update "
+                       "again.)\nsabunn:   cause: the old file is 8 bytes too short: the script "
+                       "copies up to byte 12, the old file holds 4 in whole units; copy run 0 is "
+                       "the first to reach past its end\n"),
+              std::string::npos)
+        << err;
     EXPECT_EQ(Read(Path("new")), "previous");
     EXPECT_EQ(OtherFiles({"old", "new", "p.sabunn"}), std::vector<std::string>{});
+
+    // A packed payload cut short: the block that reaches past its end.
+    std::vector<std::uint8_t> packed = PackPayload(script);
+    packed.pop_back();
+    Write(Path("cut.sabunn"), packed);
+    Write(Path("old"), "ABCDEFGHIJKL");
+    EXPECT_NE(
+        Run("apply --no-sums " + Path("old") + " " + Path("cut.sabunn") + " -o " + Path("new")), 0);
+    EXPECT_NE(err.find("again.)\nsabunn:   cause: the payload does not decode: Huffman stage "
+                       "failed: HF block reaches past the end of the container (block 0 at byte "
+                       "24)\n"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(Read(Path("new")), "previous");
+    std::filesystem::remove(dir / "cut.sabunn");
 
     EXPECT_NE(Run("apply --no-sums " + Path("old") + " " + Path("p.sabunn") + " -o " +
                   Path("no/such/new")),

@@ -76,29 +76,48 @@ TEST(ScriptViewTest, BytesAfterThePoolAreIgnored) {
     EXPECT_EQ(view.Summary().scriptBytes, bytes.size() - 1);
 }
 
+// Each refusal names the first problem, and its fault says where and by how
+// much: the run at fault, or where a part ends against the script's size.
 TEST(ScriptViewTest, RefusalsNameTheFirstProblem) {
     struct Case {
         std::vector<std::uint8_t> bytes;
         ScriptError error;
+        const char* said;
     };
     const Case cases[] = {
-        {{}, ScriptError::HeaderTruncated},
-        {std::vector<std::uint8_t>(19, 0), ScriptError::HeaderTruncated},
-        {MakeScript(Header(0, 0, 0, 0, 0), {}, {}), ScriptError::BadUnitSize},
-        {MakeScript(Header(0, -32, 0, 0, 0), {}, {}), ScriptError::BadUnitSize},
-        {MakeScript(Header(0, 4, -1, 0, 0), {}, {}), ScriptError::NegativeRunCount},
-        {MakeScript(Header(0, 4, 0x7FFFFFFF, 0, 0), {}, {}), ScriptError::RunListPastEnd},
-        {MakeScript(Header(0, 4, 0, 0xFFFFFFFF, 0), {}, {}), ScriptError::OffsetListPastEnd},
-        {MakeScript(Header(0, 0x7FFFFFFF, 0, 0, 0xFFFFFFFF), {}, {}), ScriptError::PoolPastEnd},
-        {MakeScript(Header(2, 4, 1, 0, 2), {-2}, {}, "1234567"), ScriptError::PoolPastEnd},
-        {MakeScript(Header(1, 4, 2, 0, 1), {0, -32768}, {}, "wxyz"), ScriptError::RunTooLong},
-        {MakeScript(Header(2, 4, 2, 1, 0), {1, 1}, {0}), ScriptError::TooManyCopyRuns},
-        {MakeScript(Header(3, 4, 2, 0, 2), {-1, -2}, {}, "wxyz1234"), ScriptError::PoolExhausted},
+        {{}, ScriptError::HeaderTruncated, "script shorter than its 20-byte header (0 bytes)"},
+        {std::vector<std::uint8_t>(19, 0), ScriptError::HeaderTruncated,
+         "script shorter than its 20-byte header (19 bytes)"},
+        {MakeScript(Header(0, 0, 0, 0, 0), {}, {}), ScriptError::BadUnitSize,
+         "unit size is not positive"},
+        {MakeScript(Header(0, -32, 0, 0, 0), {}, {}), ScriptError::BadUnitSize,
+         "unit size is not positive"},
+        {MakeScript(Header(0, 4, -1, 0, 0), {}, {}), ScriptError::NegativeRunCount,
+         "run count is negative"},
+        {MakeScript(Header(0, 4, 0x7FFFFFFF, 0, 0), {}, {}), ScriptError::RunListPastEnd,
+         "run list reaches past the end: it ends at byte 4294967314, the script at byte 20"},
+        {MakeScript(Header(0, 4, 0, 0xFFFFFFFF, 0), {}, {}), ScriptError::OffsetListPastEnd,
+         "offset list reaches past the end: it ends at byte 17179869200, the script at byte 20"},
+        {MakeScript(Header(0, 0x7FFFFFFF, 0, 0, 0xFFFFFFFF), {}, {}), ScriptError::PoolPastEnd,
+         "literal pool reaches past the end: it ends at byte 9223372030412324885, the script at "
+         "byte 20"},
+        {MakeScript(Header(2, 4, 1, 0, 2), {-2}, {}, "1234567"), ScriptError::PoolPastEnd,
+         "literal pool reaches past the end: it ends at byte 30, the script at byte 29"},
+        {MakeScript(Header(1, 4, 2, 0, 1), {0, -32768}, {}, "wxyz"), ScriptError::RunTooLong,
+         "run entry -32768 (run 1)"},
+        {MakeScript(Header(2, 4, 2, 1, 0), {1, 1}, {0}), ScriptError::TooManyCopyRuns,
+         "more copy runs than offsets: run 1 is copy run 2, the offset list holds 1"},
+        {MakeScript(Header(3, 4, 2, 0, 2), {-1, -2}, {}, "wxyz1234"), ScriptError::PoolExhausted,
+         "literal runs take more units than the pool holds: run 1 takes the literal runs to 3 "
+         "units, the pool holds 2"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(ScriptErrorName(c.error));
         ScriptView view;
-        EXPECT_EQ(ScriptView::Parse(c.bytes, &view), c.error);
+        ScriptFault fault;
+        EXPECT_EQ(ScriptView::Parse(c.bytes, &view, &fault), c.error);
+        EXPECT_EQ(fault.error, c.error);
+        EXPECT_EQ(DescribeScriptFault(fault), c.said);
         EXPECT_TRUE(view.RunListBytes().empty());
         EXPECT_EQ(view.Header().unitSize, 0);
     }

@@ -13,8 +13,8 @@
 
 #include "decode/hf.h"
 #include "decode/lzss.h"
-#include "tests/encode/test_data.h"
 #include "tests/support/child_process.h"
+#include "tests/support/seeded_content.h"
 #include "tests/support/temp_dir.h"
 #include "tools/encode/hf_encode.h"
 #include "tools/encode/lzss_encode.h"

@@ -192,5 +192,21 @@ TEST_F(WindowsPaths, PrefersTheExactNameAndRefusesToGuess) {
     EXPECT_EQ(files_.RealPath(V("dat\\iobjectc.til")), root_ + "/DAT/iobjectc.til");
 }
 
+// Names the run forms inside the installation follow code page 932: a
+// double-byte character whose second byte is 0x5C ("ソ") is no separator, and
+// one whose second byte is an ASCII letter ("ア" 83 41, "ヂ" 83 61) is never
+// matched by case.
+TEST_F(WindowsPaths, DoubleByteNamesAreTakenWhole) {
+    const std::string so = "\x83\x5C";  // ソ
+    fs::create_directories(tmp_.path() / so);
+    Spit(tmp_.path() / so / "a.til", "so");
+    EXPECT_EQ(files_.RealPath(V(so + "\\a.til")), root_ + "/" + so + "/a.til");
+    EXPECT_EQ(Read(so + "\\a.til"), "so");
+
+    Spit(tmp_.path() / "\x83\x41.til", "a");  // ア
+    EXPECT_EQ(Read("\x83\x41.til"), "a");
+    EXPECT_EQ(Read("\x83\x61.til"), "<cannot open>");  // ヂ is another name
+}
+
 }  // namespace
 }  // namespace morivane::updatetest

@@ -197,6 +197,24 @@ TEST_F(UpdateCli, NoEnvironmentVariableStopsTheRun) {
     ExpectUpdated(inst_);
 }
 
+TEST_F(UpdateCli, APayloadCutShortIsNamedUnderTheMessage) {
+    // Without sums nothing notices before the run; the patcher does, and
+    // says what is wrong with the payload (138 is stored plain).
+    const std::string payloads = PayloadsWithoutSums();
+    const fs::path cut = tmp_.path() / "unsummed" / "138.sabunn";
+    const std::uintmax_t size = fs::file_size(cut);
+    fs::resize_file(cut, size - 100);
+    const RunResult r =
+        ExpectUntouched(payloads + " --yes", 12,
+                        "[3/5] dat\\Iobjecto.til (payload 138) ... failed with message 12");
+    EXPECT_NE(r.err.find("run the update again.)\nsabunn:   cause: the payload's script is "
+                         "damaged: literal pool reaches past the end: it ends at byte " +
+                         std::to_string(size) + ", the script at byte " +
+                         std::to_string(size - 100) + "\n"),
+              std::string::npos)
+        << r.err;
+}
+
 TEST_F(UpdateCli, RefusesAMissingDirectoryWith7) {
     const RunResult r = Update(tmp_.path() / "absent");
     EXPECT_EQ(r.status, 7) << r.err;

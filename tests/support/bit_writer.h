@@ -1,27 +1,43 @@
-// Test helper: writes bit fields most significant bit first, as the payload
-// formats store them, so tests can hand-build streams and containers.
+// Test helpers: hand-built LZSS streams and HF containers, written through
+// the encoders' BitWriter so that tests can make streams no encoder would.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <vector>
 
+#include "tools/encode/bit_writer.h"
+
 namespace morivane::testing {
 
-class BitWriter {
+// Bit fields of any width, LZSS tokens, and the bits so far as whole bytes.
+class BitStream {
   public:
     // Writes the low `bits` bits of value; fields wider than 32 bits are
     // zero-extended.
     void Put(std::uint32_t value, int bits) {
-        for (int i = bits - 1; i >= 0; --i) PutBit(i < 32 ? (value >> i) & 1u : 0u);
+        count_ += static_cast<std::size_t>(bits);
+        stale_ = true;
+        while (bits > 32) {
+            const int zeros = std::min(bits - 32, 32);
+            writer_.Put(0, zeros);
+            bits -= zeros;
+        }
+        writer_.Put(value, bits);
     }
-    void PutBit(unsigned bit) {
-        if (used_ == 0) bytes_.push_back(0);
-        if (bit) bytes_.back() |= static_cast<std::uint8_t>(0x80u >> used_);
-        used_ = (used_ + 1) & 7;
+    void PutBit(unsigned bit) { Put(bit & 1u, 1); }
+    std::size_t bitCount() const { return count_; }
+    // The bits so far, the last byte padded with zero bits. The reference
+    // stays valid, and the same, until the next Put.
+    const std::vector<std::uint8_t>& bytes() const {
+        if (stale_) {
+            BitWriter copy = writer_;
+            padded_ = copy.Take();
+            stale_ = false;
+        }
+        return padded_;
     }
-    std::size_t bitCount() const { return bytes_.size() * 8 - (used_ ? 8 - used_ : 0); }
-    const std::vector<std::uint8_t>& bytes() const { return bytes_; }
 
     // LZSS tokens.
     void Literal(std::uint8_t value) {
@@ -39,8 +55,10 @@ class BitWriter {
     }
 
   private:
-    std::vector<std::uint8_t> bytes_;
-    int used_ = 0;  // bits used in the last byte
+    BitWriter writer_;
+    std::size_t count_ = 0;
+    mutable std::vector<std::uint8_t> padded_;
+    mutable bool stale_ = true;
 };
 
 inline void AppendLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
@@ -72,7 +90,7 @@ class ContainerBuilder {
     ContainerBuilder& Coded(const std::vector<Code>& codes, const std::vector<std::uint8_t>& data,
                             std::uint32_t producedOverride = 0xFFFFFFFF,
                             std::uint32_t bOverride = 0) {
-        BitWriter table, coded;
+        BitStream table, coded;
         for (std::size_t s = 0; s < 256; ++s) {
             if (s < codes.size() && codes[s].length > 0) table.Put(codes[s].bits, codes[s].length);
         }

@@ -23,7 +23,7 @@ std::uint32_t GetLe32(const Bytes& in, std::size_t at) {
 }  // namespace
 
 LzssSample DecodeInputs::LzssStream(std::size_t tokens, bool anyPosition) {
-    BitWriter w;
+    BitStream w;
     Bytes produced;
     for (std::size_t t = 0; t < tokens; ++t) {
         const std::size_t count = produced.size();
@@ -136,8 +136,8 @@ void DecodeInputs::AppendCodedBlock(Bytes& out, ByteSpan block) {
     int holes = 0;
     SplitCodes(symbols, 0, symbols.size(), prefix, codes, holes);
 
-    BitWriter table;
-    BitWriter coded;
+    BitStream table;
+    BitStream coded;
     for (const Bytes& code : codes) {
         for (std::uint8_t bit : code) table.PutBit(bit);
     }

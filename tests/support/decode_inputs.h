@@ -7,10 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <random>
 #include <vector>
 
 #include "decode/bytes.h"
+#include "tests/support/seeded_content.h"
 
 namespace morivane::testing {
 
@@ -58,7 +58,7 @@ class DecodeInputs {
     // unpacked size, a block's B or N, a code length.
     Bytes DamageContainer(const ContainerSample& sample);
 
-    std::uint32_t Below(std::uint32_t n) { return static_cast<std::uint32_t>(rng_() % n); }
+    std::uint32_t Below(std::uint32_t n) { return rng_.Below(n); }
 
   private:
     // Random prefix code over `symbols`: codes[s] holds the bits of s's code.
@@ -66,7 +66,7 @@ class DecodeInputs {
                     std::vector<std::uint8_t>& prefix, std::vector<Bytes>& codes, int& holes);
     void AppendCodedBlock(Bytes& out, ByteSpan block);
 
-    std::mt19937 rng_;
+    testdata::Rng rng_;
 };
 
 }  // namespace morivane::testing

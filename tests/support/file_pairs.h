@@ -8,7 +8,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "tests/encode/test_data.h"
+#include "tests/support/seeded_content.h"
 
 namespace morivane::testing {
 

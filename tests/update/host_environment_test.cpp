@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/fake_host.h"
+#include "update/installation.h"
 
 namespace morivane {
 namespace {
@@ -235,6 +236,20 @@ TEST(FindLastBackslash, SecondBytesOfDoubleByteCharactersAreNotSeparators) {
     EXPECT_EQ(FindLastBackslash("dir\\"), 3u);
     // A lead byte at the end stands alone.
     EXPECT_EQ(FindLastBackslash("a\\\x83"), 1u);
+}
+
+TEST(SamePath, FoldsAsciiLettersButNotTheBytesOfDoubleByteCharacters) {
+    EXPECT_TRUE(SamePath("C:\\Games\\DAT\\IOBJECTC.TIL", "c:\\games\\dat\\Iobjectc.til"));
+    EXPECT_FALSE(SamePath("dat\\Iobjectc.til", "dat\\Iobjecto.til"));
+    EXPECT_FALSE(SamePath("Clone.tmp", "Clone.tmp "));
+    // "ア" is 0x83 0x41 and "ヂ" 0x83 0x61: folding the second byte would make
+    // them one name.
+    EXPECT_FALSE(SamePath("\x83\x41.til", "\x83\x61.til"));
+    EXPECT_TRUE(SamePath("\x83\x41.TIL", "\x83\x41.til"));
+    // After a lone lead byte at the end of one name, nothing more is compared.
+    EXPECT_TRUE(SamePath("A\x83", "a\x83"));
+    // A half-width katakana (0xB1) is a single byte: the letters after it fold.
+    EXPECT_EQ(FoldAsciiCase("MORIVANE\x83\x41\xB1.EXE"), "morivane\x83\x41\xb1.exe");
 }
 
 TEST(ReadInstallDirectory, KeepsTheTrailingBackslash) {

@@ -82,20 +82,26 @@ class Collected final : public OutputFile {
 
 }  // namespace
 
-int PatchInMemory(ByteSpan old, ByteSpan payload, std::unique_ptr<OutputFile> newFile) {
+int PatchInMemory(ByteSpan old, ByteSpan payload, std::unique_ptr<OutputFile> newFile,
+                  PatchCause* cause) {
     TwoFiles files(old, std::move(newFile));
     MemoryPayloadStore store;
     store.Add(kPayloadId, payload);
     DiffPatcher patcher(files, store);
-    return patcher.Patch(kOldPath, kNewPath, kPayloadId);
+    const int message = patcher.Patch(kOldPath, kNewPath, kPayloadId);
+    if (cause != nullptr) *cause = patcher.Cause();
+    return message;
 }
 
 std::string ReadBack(ByteSpan old, ByteSpan neu, ByteSpan payload) {
     std::vector<std::uint8_t> rebuilt;
     rebuilt.reserve(neu.size());
-    if (const int message = PatchInMemory(old, payload, std::make_unique<Collected>(rebuilt));
+    PatchCause cause;
+    if (const int message =
+            PatchInMemory(old, payload, std::make_unique<Collected>(rebuilt), &cause);
         message != 0) {
-        return "the patcher refuses the payload with message " + std::to_string(message);
+        return "the patcher refuses the payload with message " + std::to_string(message) + ": " +
+               DescribePatchCause(cause);
     }
     if (rebuilt.size() != neu.size()) {
         return "the patcher rebuilds " + std::to_string(rebuilt.size()) + " bytes instead of " +

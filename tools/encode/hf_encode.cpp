@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <numeric>
 #include <queue>
+#include <utility>
 
 #include "decode/hf.h"
 #include "tools/encode/bit_writer.h"
@@ -136,17 +137,16 @@ void AppendBlock(std::vector<std::uint8_t>& out, ByteSpan block, HfBlockMode mod
     AppendLe32(out, static_cast<std::uint32_t>(code.dataBits));  // <= 24 * 2^27 < 2^32
     AppendLe32(out, n);
     out.insert(out.end(), lengths.begin(), lengths.end());
-    {
-        BitWriter table(out);
-        for (int s = 0; s < 256; ++s) {
-            if (lengths[s] > 0) table.Put(codes[s], lengths[s]);
-        }
-        table.Flush();
+    // The code table and the coded data each end on a byte boundary; `out`
+    // passes through the writer and back without being copied.
+    out.reserve(out.size() + (code.tableBits + 7) / 8 + (code.dataBits + 7) / 8);
+    BitWriter bits(std::move(out));
+    for (int s = 0; s < 256; ++s) {
+        if (lengths[s] > 0) bits.Put(codes[s], lengths[s]);
     }
-    out.reserve(out.size() + (code.dataBits + 7) / 8);
-    BitWriter data(out);
-    for (std::uint8_t b : block) data.Put(codes[b], lengths[b]);
-    data.Flush();
+    bits.Flush();
+    for (std::uint8_t b : block) bits.Put(codes[b], lengths[b]);
+    out = bits.Take();
 }
 
 // Bytes a block takes in the container, as AppendBlock will write it.

@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 #include "decode/lzss.h"
 #include "tools/encode/bit_writer.h"
@@ -166,9 +167,10 @@ class MatchFinder {
 
 class TokenWriter {
   public:
-    TokenWriter(std::vector<std::uint8_t>& out, LzssEncodeStats& stats,
+    // `out` is taken over with the room reserved in it.
+    TokenWriter(std::vector<std::uint8_t> out, LzssEncodeStats& stats,
                 std::span<const std::size_t> partEnds)
-        : bits_(out), stats_(stats), partEnds_(partEnds) {
+        : bits_(std::move(out)), stats_(stats), partEnds_(partEnds) {
         stats_.partBits.assign(partEnds.size(), 0);
     }
 
@@ -188,10 +190,11 @@ class TokenWriter {
         ++stats_.matches;
         Count(k, kMatchBits);
     }
-    void End() {
+    // The End token; returns the whole stream.
+    std::vector<std::uint8_t> End() {
         bits_.Put(0, 1 + kLzssPositionBits);
         stats_.bits += 1 + kLzssPositionBits;
-        bits_.Flush();
+        return bits_.Take();
     }
 
   private:
@@ -284,16 +287,16 @@ std::vector<std::uint8_t> LzssCompress(ByteSpan content, const LzssEncodeOptions
     text.resize(text.size() + kTextPadding, 0);
 
     LzssEncodeStats counted;
-    std::vector<std::uint8_t> out;
-    out.reserve(text.size() / 2 + 16);
-    TokenWriter writer(out, counted, options.partEnds);
+    std::vector<std::uint8_t> room;
+    room.reserve(text.size() / 2 + 16);
+    TokenWriter writer(std::move(room), counted, options.partEnds);
     MatchFinder finder(text.data(), size, options.maxChainDepth);
     if (options.parse == LzssParse::Greedy) {
         ParseGreedy(text.data(), size, finder, writer);
     } else {
         ParseOptimal(text.data(), size, finder, writer);
     }
-    writer.End();
+    std::vector<std::uint8_t> out = writer.End();
     if (stats != nullptr) *stats = counted;
     return out;
 }

@@ -11,12 +11,14 @@
 #include <optional>
 
 #include "patch/crc32.h"
+#include "patch/patch_cause.h"
 #include "patch/payload_sums.h"
 #include "platform/directory_payload_store.h"
+#include "seams/message_numbers.h"
 #include "tools/builder/readback.h"
 #include "tools/sabunn/commands.h"
 #include "tools/sabunn/file_io.h"
-#include "ui/catalogue.h"
+#include "tools/sabunn/messages.h"
 
 namespace morivane::sabunn {
 
@@ -30,22 +32,6 @@ struct ApplyOptions {
     std::string manifest;  // empty: beside the payload
     bool noSums = false;
 };
-
-// "message N: <text> (<meaning>)" on stderr, the text's line feeds shown as
-// spaces so that the whole message is one line.
-void ReportMessage(int number) {
-    const CatalogueEntry* entry = FindMessage(number);
-    if (entry == nullptr) {
-        ReportError("message " + std::to_string(number));
-        return;
-    }
-    std::string text = entry->text;
-    while (!text.empty() && text.back() == '\n') text.pop_back();
-    for (char& c : text) {
-        if (c == '\n') c = ' ';
-    }
-    ReportError("message " + std::to_string(number) + ": " + text + " (" + entry->english + ")");
-}
 
 // What has gone into the new file so far.
 struct Written {
@@ -103,7 +89,7 @@ int RunApply(const ApplyOptions& options) {
     const auto old = inputs.Read(options.oldFile, &error);
     if (!old) {
         ReportError(error);
-        ReportMessage(IDS_EXE_IN_USE);
+        ShowMessage(IDS_EXE_IN_USE);
         return kExitFailure;
     }
 
@@ -161,18 +147,19 @@ int RunApply(const ApplyOptions& options) {
         PendingFile::Create(options.newFile, inputs, &error, &refused);
     if (!pending) {
         ReportError(error);
-        if (!refused) ReportMessage(IDS_TEMP_CREATE_FAILED);
+        if (!refused) ShowMessage(IDS_TEMP_CREATE_FAILED);
         return kExitFailure;
     }
 
     // The patcher reads the old file from the bytes already read, so that
     // what the sums were checked against is exactly what is patched.
     Written written;
+    PatchCause cause;
     const int result =
-        PatchInMemory(*old, *payload, std::make_unique<PendingOutput>(*pending, written));
+        PatchInMemory(*old, *payload, std::make_unique<PendingOutput>(*pending, written), &cause);
     if (result != 0) {
         if (!written.error.empty()) ReportError(written.error);
-        ReportMessage(result);
+        ShowMessage(result, DescribePatchCause(cause));
         return kExitFailure;
     }
     const std::optional<FileSum> made =
@@ -182,12 +169,12 @@ int RunApply(const ApplyOptions& options) {
     if (sums && !Matches(made, sums->newFile, "the rebuilt file", sumsPath)) {
         ReportError("the payload did not rebuild the new file; '" + options.newFile +
                     "' not written");
-        ReportMessage(IDS_UPDATE_FAILED);
+        ShowMessage(IDS_UPDATE_FAILED);
         return kExitFailure;
     }
     if (!pending->Commit(&error)) {
         ReportError(error);
-        ReportMessage(IDS_UPDATE_FAILED);
+        ShowMessage(IDS_UPDATE_FAILED);
         return kExitFailure;
     }
     if (!sums) {

@@ -37,6 +37,7 @@ struct Report {
     std::string decodeError;
     std::optional<ScriptView> script;  // once it parsed
     ScriptError scriptError = ScriptError::Ok;
+    ScriptFault scriptFault;  // where the script goes wrong, when it does
     std::string sumsPath;
     bool sumsFound = false;           // a file is there
     std::optional<PayloadSums> sums;  // and holds sums
@@ -240,7 +241,7 @@ int RunInfo(const InfoOptions& options) {
     } else {
         r.scriptBytes = script.script.size();
         ScriptView view;
-        r.scriptError = ScriptView::Parse(script.script, &view);
+        r.scriptError = ScriptView::Parse(script.script, &view, &r.scriptFault);
         if (r.scriptError == ScriptError::Ok) r.script = view;
     }
     // Sums that are absent are reported as such; sums that are there but
@@ -262,7 +263,7 @@ int RunInfo(const InfoOptions& options) {
     }
     if (!r.script) {
         ReportError("'" + options.payload +
-                    "' holds a damaged script: " + ScriptErrorName(r.scriptError));
+                    "' holds a damaged script: " + DescribeScriptFault(r.scriptFault));
         return kExitFailure;
     }
     return kExitOk;

@@ -132,7 +132,9 @@ int RunMake(const MakeCommandOptions& options) {
 void AddMakeCommand(CLI::App& app, int* exitCode) {
     auto options = std::make_shared<MakeCommandOptions>();
     CLI::App* make = app.add_subcommand(
-        "make", "Build the payload that rebuilds NEW from OLD (a SABUNN script, packed)");
+        "make",
+        "Build the payload that rebuilds NEW from OLD: a SABUNN script, stored packed unless "
+        "that is larger, with the sums of OLD and NEW beside it");
     make->add_option("OLD", options->oldPath, "The file as installed")->required();
     make->add_option("NEW", options->newPath, "The file the update should produce")->required();
     make->add_option("-o,--output", options->payload, "The payload file to write")->required();

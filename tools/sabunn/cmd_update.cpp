@@ -23,12 +23,13 @@
 #include "platform/pe_version_file.h"
 #include "platform/posix/regular_file.h"
 #include "platform/posix/windows_path_file_system.h"
+#include "seams/message_numbers.h"
 #include "seams/payload_store.h"
 #include "tools/sabunn/commands.h"
 #include "tools/sabunn/file_io.h"
 #include "tools/sabunn/installation_survey.h"
+#include "tools/sabunn/messages.h"
 #include "tools/sabunn/update_file_system.h"
-#include "ui/catalogue.h"
 #include "update/product.h"
 #include "update/startup.h"
 
@@ -50,30 +51,6 @@ struct UpdateOptions {
     bool yes = false;
     bool noSums = false;
 };
-
-// "message N: <text> (<meaning>)", the text's line feeds shown as spaces so
-// that each message is one line.
-std::string MessageLine(int number) {
-    const CatalogueEntry* entry = FindMessage(number);
-    if (entry == nullptr) return "message " + std::to_string(number);
-    std::string text = entry->text;
-    while (!text.empty() && text.back() == '\n') text.pop_back();
-    for (char& c : text) {
-        if (c == '\n') c = ' ';
-    }
-    return "message " + std::to_string(number) + ": " + text + " (" + entry->english + ")";
-}
-
-// Failures (1 to 15) go to stderr, the informational texts (50 and up) to
-// stdout.
-void ShowMessage(int number) {
-    if (number < IDS_CLOSE_PROGRAMS) {
-        ReportError(MessageLine(number));
-    } else {
-        std::printf("%s\n", MessageLine(number).c_str());
-        std::fflush(stdout);
-    }
-}
 
 // The signal that asked the command to stop, 0 while none has.
 volatile sig_atomic_t gStopSignal = 0;
@@ -312,7 +289,8 @@ class TerminalFrontend final : public Frontend, private UpdateView {
 
     void RunUpdateDialog(const UpdateRequest& request) override {
         UpdateContext context = request.Context();
-        context.patch = WithProgress(std::move(context.patch), request.installDirectory);
+        context.patch =
+            WithProgress(patches_.Over(request.files, request.payloads), request.installDirectory);
         context.stopRequested = [] { return gStopSignal != 0; };
         bool runFinished = false;
         HandleUpdateOk(runFinished, context, request.bootPath, request.installDirectory, *this);
@@ -340,7 +318,7 @@ class TerminalFrontend final : public Frontend, private UpdateView {
   private:
     void ShowStatus(int messageNumber) override {
         if (messageNumber != IDS_UPDATING) runResult_ = messageNumber;
-        ShowMessage(messageNumber);
+        ShowMessage(messageNumber, patches_.LastCause());
     }
     void HideCancel() override {}
     void BeginWaitCursor() override {}
@@ -350,6 +328,7 @@ class TerminalFrontend final : public Frontend, private UpdateView {
     std::string root_;
     bool confirmed_ = false;
     int runResult_ = 0;
+    ExplainedPatches patches_;
 };
 
 // The executable as a path the run understands: a path relative to the

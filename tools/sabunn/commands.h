@@ -30,13 +30,19 @@ void ReportError(const std::string& message);
 void AddPackCommand(CLI::App& app, int* exitCode);
 
 // unpack PAYLOAD -o SCRIPT: a container's script, or a plain payload copied
-// unchanged. A damaged container is reported with the stage that failed.
+// unchanged. A damaged container is reported with the stage that failed and,
+// for the Huffman stage, the block.
 void AddUnpackCommand(CLI::App& app, int* exitCode);
 
-// make OLD NEW -o PAYLOAD [--plain|--packed] [--unit U] [--manifest SUMS]
-// [--breakdown]: the script that rebuilds NEW from OLD (tools/builder), packed
-// unless that is larger or --plain, checked before it is written, and the
-// sums of OLD and NEW beside it (or at SUMS, which may not be PAYLOAD).
+// make OLD NEW -o PAYLOAD [--unit U] [--plain|--packed] [--breakdown]
+// [--manifest SUMS]: the script that rebuilds NEW from OLD (tools/builder),
+// with the unit size (1 to 32, dividing NEW's length) that gives the smallest
+// payload unless --unit forces one; stored as an HF container unless that
+// comes out larger than the script itself (--plain and --packed force a
+// form); checked by the updater's own patcher before it is written.
+// --breakdown prints the unit sizes weighed and where the payload's bytes go.
+// The sums of OLD and NEW are written beside the payload (<name>.sum) or to
+// SUMS, which may not be PAYLOAD; both files appear, or neither.
 void AddMakeCommand(CLI::App& app, int* exitCode);
 
 // apply OLD PAYLOAD -o NEW [--id N] [--manifest SUMS | --no-sums]: NEW rebuilt
@@ -44,26 +50,34 @@ void AddMakeCommand(CLI::App& app, int* exitCode);
 // directory of <id>.sabunn with --id. OLD is checked against the sums beside
 // the payload (<id>.sum, or SUMS) before anything is written, and NEW before
 // it is put in place; without sums the command refuses unless --no-sums, and
-// then warns that nothing was verified. NEW appears only when complete; a
-// failure of the patcher prints the catalogue message.
+// then warns that nothing was verified. NEW appears only when complete. A
+// failure of the patcher prints the catalogue message and, under it, the
+// cause the patcher kept (which block or run, by how much).
 void AddApplyCommand(CLI::App& app, int* exitCode);
 
 // info PAYLOAD [--json] [--manifest SUMS]: stored form, HF blocks, script
 // header, new file size, old file size needed, longest runs, the sums beside
-// the payload (or at SUMS); sums that are there but cannot be read fail it.
+// the payload (or at SUMS); sums that are there but cannot be read fail it,
+// and so does a damaged payload or script, after what could be read is shown.
 void AddInfoCommand(CLI::App& app, int* exitCode);
 
 // extract MODULE -d DIR: each "SABUNN" payload of a Win32 module (integer id,
-// first language) written to DIR/<id>.sabunn with its sums as DIR/<id>.sum,
-// one line "<id> HF|plain <size>" per payload on stdout. A damaged module, or
-// one without payloads, fails. Names from the module are printed escaped.
+// first language) written to DIR/<id>.sabunn, and its "SABUNNSUM" sums, where
+// the module carries them, to DIR/<id>.sum (damaged sums are warned about and
+// not written); one line "<id> HF|plain <size>" per payload on stdout. A
+// damaged module, or one without payloads, fails. Names from the module are
+// printed escaped.
 void AddExtractCommand(CLI::App& app, int* exitCode);
 
 // update --install-dir DIR [--exe NAME] [--payloads MODULE|DIR] [--yes]: the
-// updater's start-up version check and update run applied to DIR, names in
-// it found case-insensitively. Asks on the terminal unless --yes (refused
-// without a terminal). Exit status 0 after success, 1 when no payloads can be
-// opened or the update is not confirmed, otherwise the message number.
+// updater's own start-up sequence and update run applied to DIR, names in it
+// found case-insensitively: an interrupted run put in order, the FileVersion
+// checked, the confirmation asked on the terminal (refused without one unless
+// --yes), the installed files checked against the payloads' sums, then the
+// five files rebuilt all or nothing; the machine checks are left out. A
+// failure of the patcher prints its message with the cause under it. Exit
+// status 0 after success, 1 when no payloads can be opened or the update is
+// not confirmed, otherwise the message number.
 void AddUpdateCommand(CLI::App& app, int* exitCode);
 
 }  // namespace morivane::sabunn
