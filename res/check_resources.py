@@ -11,15 +11,19 @@ icon group 128 holds a 32 x 32 and a 16 x 16 image of 16 colours; the
 files, and the "SABUNNSUM" resources of those ids byte for byte their sums
 files where the payload set has them (and absent where it has none); a
 version record exists; every import is one Windows 95, 98 and Me provide
-(win9x_api.py: a system DLL, no function they lack, no Unicode function).
+(win9x_api.py: a function on the allow-list, none they lack, no Unicode
+function); with --stripped, the program carries no symbol table and no debug
+sections.
 Exits 1 with a list of what is wrong, after deleting EXE so that the build
 does not take it for up to date.
 
 PE layout used (little-endian): the DOS header's e_lfanew (offset 0x3C)
 points at "PE\\0\\0", then the 20-byte COFF header (section count at +2,
-optional header size at +16), the optional header (PE32 magic 0x10B; data
-directories from +96: import table is entry 1, resources entry 2, 8 bytes
-each), then 40-byte section headers (virtual size +8, RVA +12, raw size +16,
+symbol table offset at +8 and symbol count at +12, optional header size at
++16; the string table follows the symbols, 18 bytes each, and a section
+name "/N" is the string at its offset N), the optional header (PE32 magic 0x10B; data directories from +96:
+import table is entry 1, resources entry 2, 8 bytes each), then 40-byte
+section headers (name at +0, 8 bytes; virtual size +8, RVA +12, raw size +16,
 raw offset +20). The resource tree has three levels (type, name, language);
 each directory is 16 bytes followed by 8-byte entries (name or id, offset
 with the top bit marking a subdirectory); a leaf is RVA, size, code page.
@@ -44,6 +48,7 @@ class Pe:
             raise ValueError("not a PE file")
         coff = pe + 4
         self.machine, sections = struct.unpack_from("<HH", data, coff)
+        self.symbol_table, self.symbol_count = struct.unpack_from("<II", data, coff + 8)
         optional_size = struct.unpack_from("<H", data, coff + 16)[0]
         optional = coff + 20
         magic = struct.unpack_from("<H", data, optional)[0]
@@ -53,8 +58,17 @@ class Pe:
         self.directories = [struct.unpack_from("<II", data, optional + 96 + 8 * i)
                             for i in range(16)]
         self.sections = []
+        self.section_names = []
         table = optional + optional_size
+        # A name longer than 8 bytes is "/" and its offset in the string
+        # table, which follows the symbol table (18 bytes an entry).
+        strings = self.symbol_table + 18 * self.symbol_count
         for i in range(sections):
+            name = data[table + 40 * i:table + 40 * i + 8].rstrip(b"\0")
+            if name.startswith(b"/") and self.symbol_table:
+                start = strings + int(name[1:])
+                name = data[start:data.index(b"\0", start)]
+            self.section_names.append(name.decode("latin-1"))
             vsize, rva, rawsize, rawoff = struct.unpack_from("<IIII", data, table + 40 * i + 8)
             self.sections.append((rva, max(vsize, rawsize), rawoff))
 
@@ -238,6 +252,8 @@ def main():
     parser.add_argument("--catalogue", required=True)
     parser.add_argument("--payloads", required=True)
     parser.add_argument("--ids", required=True, help="the payload ids, comma-separated")
+    parser.add_argument("--stripped", action="store_true",
+                        help="the program must carry no symbol table and no debug sections")
     args = parser.parse_args()
 
     with open(args.exe, "rb") as f:
@@ -283,7 +299,19 @@ def main():
         problems.append("version record missing")
 
     imports = pe.imports()
-    problems += ["import " + fault for fault in Win9xApi().faults(imports)]
+    try:
+        problems += ["import " + fault for fault in Win9xApi().faults(imports)]
+    except ValueError as e:
+        problems.append("the list of imports cannot be used: %s" % e)
+
+    if args.stripped:
+        # A stripped program keeps the string table alone when a section
+        # name needs it (".eh_frame"), but no symbols.
+        if pe.symbol_count:
+            problems.append("a symbol table of %d entries: not stripped" % pe.symbol_count)
+        debug = [n for n in pe.section_names if n.startswith(".debug")]
+        if debug:
+            problems.append("debug sections %s: not stripped" % " ".join(debug))
 
     names = {RT_ICON: "ICON", RT_DIALOG: "DIALOG", RT_STRING: "STRING", RT_GROUP_ICON:
              "GROUP_ICON", RT_VERSION: "VERSION"}

@@ -3,10 +3,12 @@
 //
 // Who calls them: libgcc's Win32 thread support makes the semaphore of every
 // runtime mutex with CreateSemaphoreW (the exception handling's locks are
-// made during start-up); msvcrt's stand-ins for rand_s and
-// ___lc_codepage_func find msvcrt.dll and advapi32.dll with GetModuleHandleW
-// and LoadLibraryW. Windows 95, 98 and Me export most Unicode functions only
-// as stubs that fail. The toolchain's other thread model (posix, through
+// made during start-up). mingw-w64's msvcrt.dll stand-ins for rand_s and
+// ___lc_codepage_func found msvcrt.dll and advapi32.dll with
+// GetModuleHandleW and LoadLibraryW; the runtime built for crtdll.dll
+// (scripts/win32-runtime) has neither, and the two stay answered here for any
+// code that calls them. Windows 95, 98 and Me export most Unicode functions
+// only as stubs that fail. The toolchain's other thread model (posix, through
 // winpthreads) needs no CreateSemaphoreW but keeps the other two and imports
 // calls Windows 95 lacks altogether (GetTickCount64, TryEnterCriticalSection,
 // AddVectoredExceptionHandler).

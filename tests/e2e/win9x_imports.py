@@ -6,9 +6,10 @@
 The imports are read from `OBJDUMP -p` (the PE import tables), a reader
 independent of the one the build's own check uses, and judged by the rules
 and the list the build applies (res/win9x_api.py and res/win9x_api.txt): a
-DLL other than the system DLLs every Windows 9x has, any function listed as
-missing there, and any Unicode function fail the check, wherever in the
-program or its runtime the import comes from.
+DLL other than the system DLLs every Windows 9x has, any function that is not
+on the allow-list of its DLL there or is listed as missing, and any Unicode
+function fail the check, wherever in the program or its runtime the import
+comes from.
 Prints every import and the verdict; exit status 0 when fit, 1 when not, 2
 when the tables cannot be read.
 """
@@ -65,7 +66,11 @@ def main():
     args = ap.parse_args()
 
     program = read_imports(args.objdump, args.program)
-    api = Win9xApi()
+    try:
+        api = Win9xApi()
+    except ValueError as e:
+        print(f"win9x_imports: the list of imports cannot be used: {e}", file=sys.stderr)
+        return 2
 
     for dll in sorted(program):
         names = program[dll]

@@ -6,24 +6,10 @@
 
 #include <string>
 
-namespace {
-
-struct Checks {
-    std::string report;
-    int failed = 0;
-
-    void Expect(bool ok, const char* what) {
-        report += ok ? "ok: " : "FAILED: ";
-        report += what;
-        report += '\n';
-        if (!ok) ++failed;
-    }
-};
-
-}  // namespace
+#include "probe_checks.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    Checks checks;
+    ProbeChecks checks;
     checks.Expect(GetModuleHandleW(nullptr) == instance, "GetModuleHandleW(NULL) is the program");
     const HMODULE kernel = GetModuleHandleA("kernel32.dll");
     checks.Expect(kernel != nullptr && GetModuleHandleW(L"KERNEL32.DLL") == kernel,
@@ -59,6 +45,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     checks.Expect(tooLong == nullptr, "a name longer than MAX_PATH bytes is refused");
     if (tooLong != nullptr) CloseHandle(tooLong);
 
-    MessageBoxA(nullptr, checks.report.c_str(), "ANSI imports probe", MB_OK);
-    return checks.failed;
+    return checks.Show("ANSI imports probe");
 }
