@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <span>
 #include <utility>
 
@@ -40,13 +39,6 @@ class ByteBuffer {
         if (size < 0) return b;
         b.data_ = static_cast<std::uint8_t*>(std::calloc(size > 0 ? size : 1, 1));
         if (b.data_ != nullptr) b.size_ = size;
-        return b;
-    }
-    // A buffer holding a copy of `bytes`, or null when it cannot be had.
-    static ByteBuffer CopyOf(ByteSpan bytes) {
-        if (bytes.size() > 0x7FFFFFFFu) return {};
-        ByteBuffer b = Allocate(static_cast<std::int32_t>(bytes.size()));
-        if (b && !bytes.empty()) std::memcpy(b.data_, bytes.data(), bytes.size());
         return b;
     }
     // Takes over a block from malloc/realloc that holds `size` valid bytes.

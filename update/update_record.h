@@ -77,8 +77,6 @@ class UpdateRecordWriter {
     UpdateRecordWriter(const UpdateRecordWriter&) = delete;
     UpdateRecordWriter& operator=(const UpdateRecordWriter&) = delete;
 
-    const std::string& path() const { return path_; }
-
     // Creates the record (it must not exist: a record this run did not make
     // is never touched) with its begin entry and makes it and its directory
     // entry durable. On failure nothing of this run is left.
