@@ -3,12 +3,15 @@
 sabunn in bin/ and nothing else, a program that runs from there (its help,
 and a payload it makes that it applies back to the new file); from the Win32
 build, when one is given and built, MorivaneUpdate.exe in bin/ beside it,
-the program the build made, whose payloads the installed sabunn extracts.
+the program the build made, whose payloads the installed sabunn extracts and
+which `sabunn update` takes by default (shown on a copy of the demo
+product's old tree, when given, up to the confirmation it cannot get).
 
-    install_test.py --cmake CMAKE --build DIR [--win32-build DIR]
+    install_test.py --cmake CMAKE --build DIR [--win32-build DIR] [--demo DIR]
 """
 import argparse
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -19,7 +22,8 @@ CONFIG = argparse.Namespace()
 
 
 def run(*cmd, cwd=None):
-    return subprocess.run([str(c) for c in cmd], capture_output=True, text=True, cwd=cwd)
+    return subprocess.run([str(c) for c in cmd], capture_output=True, text=True, cwd=cwd,
+                          stdin=subprocess.DEVNULL)
 
 
 def files_below(root):
@@ -78,12 +82,26 @@ class Installed(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         self.assertEqual(len(r.stdout.splitlines()), 5, r.stdout)
 
+        old = CONFIG.demo / "old" if CONFIG.demo else None
+        if old and old.is_dir():
+            installation = self.root / "installation"
+            shutil.copytree(old, installation)
+            r = run(self.sabunn, "update", "--install-dir", installation)
+            self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+            self.assertIn(f"payloads: {installed}\n", r.stdout)
+            self.assertIn("confirmation needs a terminal", r.stderr)
+            self.assertEqual(files_below(installation), files_below(old))
+            for name in files_below(old):
+                self.assertEqual((installation / name).read_bytes(), (old / name).read_bytes(),
+                                 name)
+
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--cmake", type=Path, required=True)
     parser.add_argument("--build", type=Path, required=True)
     parser.add_argument("--win32-build", type=Path)
+    parser.add_argument("--demo", type=Path)
     args, rest = parser.parse_known_args()
     vars(CONFIG).update(vars(args))
     unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
