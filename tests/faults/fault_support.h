@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "patch/payload.h"
-#include "tests/sabunn_update/update_test_support.h"
+#include "tests/support/update_test_support.h"
 
 namespace morivane::faulttest {
 

@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/pe/pe_test_support.h"
+#include "tests/support/pe_test_support.h"
 #include "tests/support/child_process.h"
 #include "tests/support/seeded_content.h"
 #include "tests/support/temp_dir.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/sabunn_update/update_test_support.h"
+#include "tests/support/update_test_support.h"
 #include "tests/support/hostile_tree.h"
 
 namespace morivane::hostile {

@@ -7,7 +7,7 @@
 
 #include "decode/hf.h"
 #include "platform/memory_payload_store.h"
-#include "tests/patch/test_scripts.h"
+#include "tests/support/test_scripts.h"
 #include "tests/support/bit_writer.h"
 #include "tests/support/memory_file_system.h"
 #include "tools/encode/payload.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/patch/test_scripts.h"
+#include "tests/support/test_scripts.h"
 
 namespace morivane {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "pe/version_info.h"
-#include "tests/pe/pe_test_support.h"
+#include "tests/support/pe_test_support.h"
 
 namespace morivane {
 namespace {
@@ -47,8 +47,9 @@ class Fixture : public testing::Test {
     Bytes file_;
 };
 
-// The module built from fixture/fixture.rc holds exactly what the script
-// declares; ids within a directory are sorted, names before ids.
+// The module built from tests/support/pe_fixture/fixture.rc holds exactly
+// what the script declares; ids within a directory are sorted, names before
+// ids.
 TEST_F(Fixture, ListsEveryResourceOfTheScript) {
     PeStatus status = PeStatus::NotMz;
     const auto module = PeModule::Parse(file_, &status);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "pe/version_info.h"
-#include "tests/pe/pe_test_support.h"
+#include "tests/support/pe_test_support.h"
 
 namespace morivane::petest {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "pe/utf16.h"
-#include "tests/pe/pe_test_support.h"
+#include "tests/support/pe_test_support.h"
 #include "tests/pe/version_cases.h"
 
 namespace morivane {

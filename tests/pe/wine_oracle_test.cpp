@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "pe/version_info.h"
-#include "tests/pe/pe_test_support.h"
-#include "tests/pe/run_support.h"
+#include "tests/support/pe_test_support.h"
+#include "tests/support/run_support.h"
 #include "tests/pe/version_cases.h"
 
 namespace morivane {

@@ -1,23 +1,23 @@
-// The file system of the interruption tests' build of sabunn: the machine's
-// own, except that with MORIVANE_TEST_KILL_AT_OPERATION=N (a positive decimal
-// number) in the environment the process sends itself a signal just before
-// its N-th file operation that changes something (see
+// sabunn_killable: sabunn whose `sabunn update` works on the machine's own
+// file system wrapped so that, with MORIVANE_TEST_KILL_AT_OPERATION=N (a
+// positive decimal number) in the environment, the process sends itself a
+// signal just before its N-th file operation that changes something (see
 // tests/support/hooked_file_system.h): SIGKILL, or the one named by
 // MORIVANE_TEST_KILL_SIGNAL ("STOP", "TERM" or "INT"). Stopped with SIGSTOP,
 // it waits there for SIGCONT, so a test can start another updater at that
-// very instant. Only this build reads the variables.
+// very instant. Only this program reads the variables.
 #include <signal.h>
 #include <stdlib.h>
 
 #include <cstring>
 
-#include "platform/posix/posix_file_system.h"
 #include "tests/support/hooked_file_system.h"
-#include "tools/sabunn/update_file_system.h"
+#include "tools/sabunn/sabunn.h"
 
 namespace morivane::sabunn {
+namespace {
 
-std::unique_ptr<FileSystem> MakeUpdateFileSystem(const std::string& root) {
+std::unique_ptr<FileSystem> MakeKillableFileSystem(const std::string& root) {
     long killAt = 0;
     if (const char* text = getenv("MORIVANE_TEST_KILL_AT_OPERATION")) {
         char* end = nullptr;
@@ -32,9 +32,14 @@ std::unique_ptr<FileSystem> MakeUpdateFileSystem(const std::string& root) {
     }
     auto count = std::make_shared<long>(0);
     return std::make_unique<testing::HookedFileSystem>(
-        std::make_unique<PosixFileSystem>(root), [killAt, signal, count] {
+        MakeUpdateFileSystem(root), [killAt, signal, count] {
             if (++*count == killAt) raise(signal);
         });
 }
 
+}  // namespace
 }  // namespace morivane::sabunn
+
+int main(int argc, char** argv) {
+    return morivane::sabunn::RunSabunn(argc, argv, morivane::sabunn::MakeKillableFileSystem);
+}

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/sabunn_update/update_test_support.h"
+#include "tests/support/update_test_support.h"
 
 namespace morivane::updatetest {
 namespace {

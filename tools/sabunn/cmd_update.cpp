@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/absent_host.h"
@@ -404,7 +405,7 @@ int ReportStop(int runResult, FileSystem& files, const std::string& recordPath,
     return 128 + gStopSignal;
 }
 
-int RunUpdateCommand(const UpdateOptions& options) {
+int RunUpdateCommand(const UpdateOptions& options, const UpdateFileSystemFactory& makeFiles) {
     StopAtSafePoints signals;
 
     // The installation directory, resolved once: from here on nothing below
@@ -416,7 +417,7 @@ int RunUpdateCommand(const UpdateOptions& options) {
         ShowMessage(IDS_INSTALL_BROKEN);
         return IDS_INSTALL_BROKEN;
     }
-    const std::unique_ptr<FileSystem> disk = MakeUpdateFileSystem(resolved);
+    const std::unique_ptr<FileSystem> disk = makeFiles(resolved);
     // The run sees the installation only through this adapter, under a root
     // of plain ASCII: the real directory's name, in whatever bytes, never
     // meets the run's code page 932 rules.
@@ -515,7 +516,7 @@ int RunUpdateCommand(const UpdateOptions& options) {
 
 }  // namespace
 
-void AddUpdateCommand(CLI::App& app, int* exitCode) {
+void AddUpdateCommand(CLI::App& app, int* exitCode, UpdateFileSystemFactory makeFiles) {
     auto options = std::make_shared<UpdateOptions>();
     CLI::App* update = app.add_subcommand(
         "update",
@@ -539,7 +540,9 @@ void AddUpdateCommand(CLI::App& app, int* exitCode) {
     update->add_flag("-y,--yes", options->yes, "Do not ask for confirmation");
     update->add_flag("--no-sums", options->noSums,
                      "Accept payloads that carry no sums (<id>.sum): nothing is then verified");
-    update->callback([options, exitCode] { *exitCode = RunUpdateCommand(*options); });
+    update->callback([options, exitCode, makeFiles = std::move(makeFiles)] {
+        *exitCode = RunUpdateCommand(*options, makeFiles);
+    });
 }
 
 }  // namespace morivane::sabunn

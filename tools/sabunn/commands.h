@@ -1,10 +1,12 @@
 // The sabunn commands. Each lives in its own cmd_<name>.cpp and adds itself to
-// the command line through one Add...Command function, called from main.cpp.
+// the command line through one Add...Command function, called from sabunn.cpp.
 #pragma once
 
 #include <CLI/CLI.hpp>
 
 #include <string>
+
+#include "tools/sabunn/update_file_system.h"
 
 namespace morivane::sabunn {
 
@@ -74,10 +76,11 @@ void AddExtractCommand(CLI::App& app, int* exitCode);
 // found case-insensitively: an interrupted run put in order, the FileVersion
 // checked, the confirmation asked on the terminal (refused without one unless
 // --yes), the installed files checked against the payloads' sums, then the
-// five files rebuilt all or nothing; the machine checks are left out. A
+// five files rebuilt all or nothing; the machine checks are left out. The
+// run works on the file system `makeFiles` makes for the directory. A
 // failure of the patcher prints its message with the cause under it. Exit
 // status 0 after success, 1 when no payloads can be opened or the update is
 // not confirmed, otherwise the message number.
-void AddUpdateCommand(CLI::App& app, int* exitCode);
+void AddUpdateCommand(CLI::App& app, int* exitCode, UpdateFileSystemFactory makeFiles);
 
 }  // namespace morivane::sabunn

@@ -1,9 +1,10 @@
 // The file system `sabunn update` works on, confined to the installation
-// directory `root` (no link followed below it). Defined in
-// update_file_system.cpp as the machine's own; a build of the command can
-// link another definition, as the interruption tests' build does.
+// directory `root` (no link followed below it). The command is handed the
+// function that makes it: the program passes MakeUpdateFileSystem; a build of
+// the command for the interruption tests passes one that wraps it.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -11,6 +12,9 @@
 
 namespace morivane::sabunn {
 
+using UpdateFileSystemFactory = std::function<std::unique_ptr<FileSystem>(const std::string& root)>;
+
+// The machine's own file system below `root`.
 std::unique_ptr<FileSystem> MakeUpdateFileSystem(const std::string& root);
 
 }  // namespace morivane::sabunn

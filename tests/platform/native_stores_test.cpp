@@ -11,7 +11,7 @@
 #include "platform/pe_version_file.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/windows_path_file_system.h"
-#include "tests/sabunn_update/update_test_support.h"
+#include "tests/support/update_test_support.h"
 #include "update/host_environment.h"
 
 namespace morivane::updatetest {

@@ -23,7 +23,7 @@
 #include "platform/flush_outcome.h"
 #include "platform/held_file.h"
 #include "platform/memory_payload_store.h"
-#include "tests/patch/test_scripts.h"
+#include "tests/support/test_scripts.h"
 #include "tests/support/hostile_tree.h"
 #include "tests/support/memory_file_system.h"
 #include "tests/support/temp_dir.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "patch/payload_sums.h"
-#include "tests/patch/test_scripts.h"
+#include "tests/support/test_scripts.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 #include "tools/encode/payload.h"

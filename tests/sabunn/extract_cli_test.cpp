@@ -1,8 +1,8 @@
 // `sabunn extract` run on real and built modules.
 #include <set>
 
-#include "tests/pe/pe_test_support.h"
-#include "tests/pe/run_support.h"
+#include "tests/support/pe_test_support.h"
+#include "tests/support/run_support.h"
 
 namespace morivane {
 namespace {

@@ -93,7 +93,7 @@ inline bool DemoBuilt() {
 
 // Empty when the built MorivaneUpdate.exe carries this build's demo payloads;
 // otherwise why not. The Win32 build stages the payloads it embeds into
-// res/payloads beside the executable, so those copies tell what it carries.
+// payloads/ beside the executable, so those copies tell what it carries.
 inline std::string UpdaterMismatch() {
     if (!fs::exists(kUpdaterExe)) return "no MorivaneUpdate.exe at " + kUpdaterExe.string();
     for (int id : kPayloadIds) {

@@ -14,7 +14,7 @@
 #include <functional>
 
 #include "patch/crc32.h"
-#include "tests/sabunn_update/update_test_support.h"
+#include "tests/support/update_test_support.h"
 
 namespace morivane::updatetest {
 namespace {
