@@ -1,6 +1,8 @@
 // Checks the pieces that the i486 runtime adds for crtdll.dll and the
 // Windows 95 kernel32 (scripts/win32-runtime.d/): the lead-byte test that
-// stands in for IsDBCSLeadByteEx, rand_s, and the old names close and read.
+// stands in for IsDBCSLeadByteEx, rand_s, and the old names close and read;
+// and that a C++ exception unwinds, which needs the rebuilt libgcc and the
+// exception tables where the link put them (in .rdata, not the code).
 // Shows one box with a line per check; the exit code counts the checks that
 // failed. Run under Wine as Windows 95.
 #define _CRT_RAND_S
@@ -10,6 +12,9 @@
 #include <fcntl.h>
 #include <io.h>
 #include <stdlib.h>
+
+#include <stdexcept>
+#include <string>
 
 #include "probe_checks.h"
 
@@ -33,6 +38,17 @@ bool SameLeadBytes(LeadByteTest system, UINT codePage, int* leadBytes) {
         *leadBytes += ours ? 1 : 0;
     }
     return same;
+}
+
+// Counts its destruction: the cleanup that unwinding must run.
+struct Unwound {
+    int* count;
+    ~Unwound() { ++*count; }
+};
+
+[[gnu::noinline]] void ThrowThrough(int* unwound) {
+    Unwound cleanup{unwound};
+    throw std::runtime_error("probe");
 }
 
 }  // namespace
@@ -79,6 +95,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                   "read reads the program's own first bytes");
     checks.Expect(file >= 0 && close(file) == 0 && close(file) == -1,
                   "close closes it once");
+
+    int unwound = 0;
+    std::string caught;
+    try {
+        ThrowThrough(&unwound);
+    } catch (const std::runtime_error& e) {
+        caught = e.what();
+    }
+    checks.Expect(caught == "probe" && unwound == 1,
+                  "an exception is caught, the cleanup on its way run once");
 
     return checks.Show("Runtime probe");
 }
