@@ -50,3 +50,19 @@ set(CMAKE_CXX_FLAGS_INIT
     "${arch_flags} ${runtime_flags} -nostdinc++ -isystem ${MORIVANE_WIN32_RUNTIME}/include/c++")
 # No runtime DLLs beside the executable: libgcc and libstdc++ are linked in.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "${runtime_flags} -static -static-libgcc -static-libstdc++")
+
+# The flags above only seed a new build folder's cache. One configured with
+# an earlier runtime (another key: a new compiler or a changed recipe) keeps
+# that runtime's folder in its cached flags and would go on linking it: point
+# them at this one.
+get_filename_component(runtime_root "${MORIVANE_WIN32_RUNTIME}" DIRECTORY)
+foreach(flags CMAKE_C_FLAGS CMAKE_CXX_FLAGS CMAKE_EXE_LINKER_FLAGS)
+    if(DEFINED CACHE{${flags}})
+        string(REPLACE "${runtime_root}/" "\n" marked "$CACHE{${flags}}")
+        string(REGEX REPLACE "\n[^ /]+" "${MORIVANE_WIN32_RUNTIME}" current "${marked}")
+        if(NOT current STREQUAL "$CACHE{${flags}}")
+            get_property(help CACHE ${flags} PROPERTY HELPSTRING)
+            set(${flags} "${current}" CACHE STRING "${help}" FORCE)
+        endif()
+    endif()
+endforeach()
