@@ -44,7 +44,13 @@
 //                           that title (stands for another running program)
 //   cover MS                lay a blank window of the driver's own over the
 //                           current window, above all others, for MS
-//                           milliseconds (another program's window in the way)
+//                           milliseconds (another program's window in the
+//                           way); the step ends once the screen shows it
+//   overlap                 lay a plain window of the driver's own over the
+//                           current window and leave it there, while the
+//                           current window keeps the foreground (another
+//                           program's window raised late); the step ends once
+//                           the screen shows it
 //   hold PATH none|read     open the file PATH for reading and keep it open
 //                           until "release PATH" or the driver's end; the
 //                           second word is what it lets others do at the same
@@ -568,6 +574,7 @@ class Driver {
         if (verb == "exit-code" && argc <= 1) return ExitCode(arg(1));
         if (verb == "make-window" && argc == 1) return MakeWindow(w[1]);
         if (verb == "cover" && argc == 1) return Cover(w[1]);
+        if (verb == "overlap" && argc == 0) return Overlap();
         if (verb == "select" && argc == 1) return Select(w[1]);
         if (verb == "hold" && argc == 2) return Hold(w[1], w[2]);
         if (verb == "release" && argc == 1) return Release(w[1]);
@@ -709,10 +716,43 @@ class Driver {
         }
     }
 
+    // True when a visible window above `hwnd` in the z-order overlaps it.
+    static bool Covered(HWND hwnd) {
+        RECT r;
+        if (!GetWindowRect(hwnd, &r)) return false;
+        for (HWND above = GetWindow(hwnd, GW_HWNDPREV); above;
+             above = GetWindow(above, GW_HWNDPREV)) {
+            RECT a, both;
+            if (IsWindowVisible(above) && GetWindowRect(above, &a) && IntersectRect(&both, &r, &a))
+                return true;
+        }
+        return false;
+    }
+
     void BringToFront(HWND hwnd) {
         if (GetForegroundWindow() == hwnd) return;
         SetForegroundWindow(hwnd);
         for (int i = 0; i < 40 && GetForegroundWindow() != hwnd; ++i) Pump(kPollMs);
+    }
+
+    // Moves `hwnd` to the bottom of the z-order and back to the top, without
+    // activating it. The moves are posted, so a program that no longer
+    // answers cannot hold the driver.
+    //
+    // Why the foreground is not enough: in Wine a window rises when its own
+    // thread handles its activation, so a program that a busy machine lets
+    // run late raises its window over one that took the foreground since
+    // (the product's window, activated when the updater's confirmation
+    // closed, over the error box that follows). Why a plain lift to the top
+    // is not enough either: Wine's z-order need not match the screen. A
+    // window lifted while a topmost window lay above it comes first in the
+    // z-order, yet stays under the others on the screen once that one goes,
+    // and lifting a window that is already first changes nothing. Down and
+    // up again moves it on the screen too.
+    static void Restack(HWND hwnd) {
+        const UINT flags = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS;
+        SetWindowPos(hwnd, HWND_BOTTOM, 0, 0, 0, 0, flags);
+        SetWindowPos(hwnd, HWND_TOP, 0, 0, 0, 0, flags);
     }
 
     int DefaultButton(HWND hwnd) {
@@ -738,10 +778,11 @@ class Driver {
     // `find` recognises what it shows there, and returns what `find` returned
     // (an index, not negative); -1 when the step's time limit passes first.
     // Until then another window may cover the area, or it may not be painted
-    // yet: `top` is brought to the front again and `repaint` invalidated with
-    // `redrawFlags` now and then. So a verdict never rests on one early look,
-    // and no other window can spoil it; only a picture that never shows takes
-    // the whole time limit.
+    // yet: `top` is made the foreground window again at each look, and now
+    // and then restacked over the others and `repaint` invalidated with
+    // `redrawFlags`. So a verdict never rests on one early look, and no other
+    // window can spoil it; only a picture that never shows takes the whole
+    // time limit.
     int WaitForPicture(HWND top, HWND repaint, UINT redrawFlags, const RECT& area,
                        const std::function<int(const Canvas&)>& find) {
         const DWORD start = GetTickCount();
@@ -753,7 +794,10 @@ class Driver {
             }
             if (!IsWindow(top) || GetTickCount() - start >= timeoutMs_) return -1;
             BringToFront(top);
-            if (round % 20 == 0) RedrawWindow(repaint, nullptr, nullptr, redrawFlags);
+            if (round % 20 == 0) {
+                Restack(top);
+                RedrawWindow(repaint, nullptr, nullptr, redrawFlags);
+            }
             Pump(kPollMs);
         }
     }
@@ -1155,6 +1199,31 @@ class Driver {
 
     static HINSTANCE instance() { return GetModuleHandleA(nullptr); }
 
+    // Waits until the screen shows, all over `r`, the ground colour of the
+    // driver's own windows: a window laid over another one is in the way only
+    // once it is on the screen, which Wine brings about a little later. While
+    // it does not show, `mine` (a plain window of the driver's, not topmost)
+    // is restacked over the others: the window under it may still rise late
+    // over it, as its own thread handles its activation.
+    std::string WaitShown(const RECT& r, HWND mine = nullptr) {
+        const COLORREF ground = GetSysColor(COLOR_WINDOW);
+        const DWORD wanted =
+            (GetRValue(ground) << 16) | (GetGValue(ground) << 8) | GetBValue(ground);
+        const DWORD start = GetTickCount();
+        for (;;) {
+            Canvas shot(r.right - r.left, r.bottom - r.top);
+            bool all = CaptureScreen(r, &shot);
+            for (int y = 0; all && y < shot.height(); ++y) {
+                for (int x = 0; all && x < shot.width(); ++x) all = shot.pixel(x, y) == wanted;
+            }
+            if (all) return {};
+            if (GetTickCount() - start >= timeoutMs_)
+                return "the window laid over it does not show within " + Number(timeoutMs_) + " ms";
+            if (mine) Restack(mine);
+            Pump(kPollMs);
+        }
+    }
+
     // Lays a blank window of the driver's own over the current window for
     // `ms` milliseconds, going back above every other window whenever the
     // driver waits in a later step (while the driver answers its messages):
@@ -1176,6 +1245,34 @@ class Driver {
         SetTimer(hwnd, kCoverTopTimer, kPollMs, nullptr);
         ownWindows_.push_back(hwnd);
         UpdateWindow(hwnd);
+        return WaitShown(r);
+    }
+
+    // Lays a plain window of the driver's own over the current window, which
+    // stays the foreground window: the state a program leaves when Wine lets
+    // it raise its window late, after the current window took the foreground.
+    // The window stays until the driver ends. The step fails unless the
+    // current window is then both the foreground window and covered.
+    std::string Overlap() {
+        if (!current_ || !IsWindow(current_)) return "no current window";
+        if (!RegisterOwnClass()) return "cannot register the window class";
+        BringToFront(current_);
+        std::string error;
+        if (!Settle(current_, &error)) return error;
+        RECT r;
+        GetWindowRect(current_, &r);
+        HWND hwnd =
+            CreateWindowExA(0, kOwnWindowClass, "", WS_POPUP, r.left, r.top, r.right - r.left,
+                            r.bottom - r.top, nullptr, nullptr, instance(), nullptr);
+        if (!hwnd) return "cannot create the window";
+        ownWindows_.push_back(hwnd);
+        SetWindowPos(hwnd, HWND_TOP, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+        UpdateWindow(hwnd);
+        error = WaitShown(r, hwnd);
+        if (!error.empty()) return error;
+        if (GetForegroundWindow() != current_) return "the window lost the foreground";
+        if (!Covered(current_)) return "the window is not covered";
         return {};
     }
 
