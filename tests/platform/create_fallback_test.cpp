@@ -11,10 +11,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <string>
-
 #include "platform/posix/posix_file_system.h"
+#include "tests/support/born_locked.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -64,45 +62,27 @@ namespace {
 
 using testing::TempDir;
 
-std::size_t EntriesIn(const std::string& dir) {
-    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(dir),
-                                                  std::filesystem::directory_iterator()));
-}
-
-// What CreateNew promises wherever it runs: the file is held from the moment
-// it has its name, a second creation under that name fails and leaves the
-// first alone, and no private name is left beside it.
-void ExpectBornLocked(const Missing& lacking) {
+// Checks CreateNew's promise on a file system lacking what `lacking` says.
+void ExpectBornLockedWithout(const Missing& lacking) {
     missing = lacking;
     TempDir dir;
     PosixFileSystem fs(dir.path());
-    auto out = fs.CreateNew(dir / "Clone.rec");
-    ASSERT_NE(out, nullptr);
-    bool inUse = false;
-    EXPECT_EQ(fs.OpenUnshared(dir / "Clone.rec", &inUse), nullptr);
-    EXPECT_TRUE(inUse);
-    EXPECT_EQ(fs.CreateNew(dir / "Clone.rec"), nullptr);
-    EXPECT_EQ(EntriesIn(dir.path()), 1u);
-    EXPECT_EQ(out->Write("entry", 1, 5), 5u);
-    EXPECT_TRUE(out->Close());
-    auto in = fs.OpenUnshared(dir / "Clone.rec", &inUse);
-    ASSERT_NE(in, nullptr);
-    EXPECT_EQ(in->Length(), 5);
+    testing::ExpectBornLocked(fs, dir.path());
     // The stand-in was asked for what it lacks: the fallback did run.
     EXPECT_GT(missing.refused, 0);
     missing = Missing{};
 }
 
 TEST(CreateNewFallback, WithoutNamelessFilesTheFileIsLinkedFromAPrivateName) {
-    ExpectBornLocked({.tmpFile = true});
+    ExpectBornLockedWithout({.tmpFile = true});
 }
 
 TEST(CreateNewFallback, WithoutHardLinksEitherItIsRenamedWithoutReplacing) {
-    ExpectBornLocked({.tmpFile = true, .hardLinks = true});
+    ExpectBornLockedWithout({.tmpFile = true, .hardLinks = true});
 }
 
 TEST(CreateNewFallback, WithNoneOfTheseItIsMadeUnderItsNameAndLockedAtOnce) {
-    ExpectBornLocked({.tmpFile = true, .hardLinks = true, .renameNoReplace = true});
+    ExpectBornLockedWithout({.tmpFile = true, .hardLinks = true, .renameNoReplace = true});
 }
 
 }  // namespace

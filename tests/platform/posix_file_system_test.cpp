@@ -23,6 +23,7 @@
 #include "platform/flush_outcome.h"
 #include "platform/held_file.h"
 #include "platform/memory_payload_store.h"
+#include "tests/support/born_locked.h"
 #include "tests/support/test_scripts.h"
 #include "tests/support/hostile_tree.h"
 #include "tests/support/memory_file_system.h"
@@ -224,22 +225,7 @@ TEST(PosixFileSystemTest, SpecialFilesAreRefusedWithoutBlocking) {
 TEST(PosixFileSystemTest, ANewFileIsBornLocked) {
     TempDir dir;
     PosixFileSystem fs(dir.path());
-    auto out = fs.CreateNew(dir / "Clone.rec");
-    ASSERT_NE(out, nullptr);
-    // From the moment it has its name, nobody else can take it.
-    bool inUse = false;
-    EXPECT_EQ(fs.OpenUnshared(dir / "Clone.rec", &inUse), nullptr);
-    EXPECT_TRUE(inUse);
-    EXPECT_EQ(fs.CreateNew(dir / "Clone.rec"), nullptr);
-    // No private name of its making is left beside it.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
-                            std::filesystem::directory_iterator()),
-              1);
-    EXPECT_EQ(out->Write("entry", 1, 5), 5u);
-    EXPECT_TRUE(out->Close());
-    auto in = fs.OpenUnshared(dir / "Clone.rec", &inUse);
-    ASSERT_NE(in, nullptr);
-    EXPECT_EQ(in->Length(), 5);
+    testing::ExpectBornLocked(fs, dir.path());
 }
 
 TEST(PosixFileSystemTest, AReplacementTakesTheOriginalsOwnerAndModeButNoSetId) {
